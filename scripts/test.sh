@@ -1,0 +1,15 @@
+#!/bin/bash
+# The whole test suite: set-up, build, the x86_64 suite under wine64 and the i686
+# acceptance set under the emulated 32-bit loader. Extra arguments go to ctest.
+set -euo pipefail
+root=$(dirname "$(dirname "$(readlink -f "$0")")")
+. "$root/scripts/wine-env.sh"
+"$root/scripts/build.sh"
+cd "$root"
+# One wine server for the whole run keeps each process start short.
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+status=0
+ctest --preset x86_64 -j2 "$@" || status=1
+ctest --preset i686 "$@" || status=1
+exit $status
