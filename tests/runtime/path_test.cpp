@@ -181,6 +181,18 @@ TEST_F(PathCwd, AbsExTableAndSizeProtocol)
     }
 }
 
+TEST(PathAbsArgs, UnusablePointersAreRefused)
+{
+    char buf[16] = "keep";
+    size_t cb = sizeof(buf);
+    EXPECT_EQ(RTPathAbsEx(nullptr, nullptr, 0, buf, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx((const char *)12, "x", 0, buf, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx(nullptr, "C:\\x", 0, nullptr, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx(nullptr, "C:\\x", 0, buf, nullptr), ERR_INVALID_POINTER);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(cb, sizeof(buf));
+}
+
 TEST_F(PathCwd, PathOnAnotherDriveUsesThatDrivesDirectory)
 {
     // 'X:f' with a base on another drive is resolved against drive X's current directory,
