@@ -247,6 +247,25 @@ TEST_F(FileTest, QueryInfoKindsAndBadArguments)
     EXPECT_EQ(RTFileClose(h), 0);
 }
 
+TEST_F(FileTest, QueryInfoOfStaleAndDeviceHandles)
+{
+    MakeFile("c.bin", "c");
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, Path("c.bin").c_str(), 0x1), 0);
+    ASSERT_EQ(RTFileClose(h), 0);
+    // A closed handle is not mistaken for a console and described as a device.
+    RTOBJINFO info;
+    info.mode = 0x12345678;
+    EXPECT_EQ(RTFileQueryInfo(h, &info, RTOBJINFO_ADD_UNIX), ERR_INVALID_HANDLE);
+
+    // The null device is described, by the NT query or as a device.
+    ASSERT_EQ(RTFileOpen(&h, "NUL", RTFILE_OPEN_READWRITE | RTFILE_OPEN_EXISTING), 0);
+    EXPECT_EQ(RTFileQueryInfo(h, &info, RTOBJINFO_ADD_NOTHING), 0);
+    EXPECT_EQ(info.size, 0u);
+    EXPECT_EQ(info.addKind, RTOBJINFO_ADD_NOTHING);
+    EXPECT_EQ(RTFileClose(h), 0);
+}
+
 TEST_F(FileTest, ReadWriteSeekSizeRoundTrip)
 {
     std::string const path = Path("rw.bin");
