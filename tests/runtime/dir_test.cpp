@@ -105,6 +105,23 @@ TEST_F(DirTest, OpenHoldsTheDirectoryAgainstDeleteAndRename)
     EXPECT_EQ(RTDirRemove(dir.c_str()), 0);
 }
 
+TEST_F(DirTest, OpenAcceptsPathSpellings)
+{
+    std::string slashed = root_;
+    for (char &c : slashed)
+        if (c == '\\')
+            c = '/';
+    std::string const spellings[] = { root_, root_ + "\\", slashed, root_ + "\\.\\sub\\..", root_.substr(0, 3) };
+    ASSERT_EQ(RTDirCreate(Path("sub").c_str(), 0700, 0), 0);
+    for (const std::string &path : spellings)
+    {
+        RTDIR hDir = nullptr;
+        ASSERT_EQ(RTDirOpen(&hDir, path.c_str()), 0) << path;
+        EXPECT_TRUE(RTDirIsValid(hDir));
+        EXPECT_EQ(RTDirClose(hDir), 0);
+    }
+}
+
 TEST_F(DirTest, OpenRefusals)
 {
     RTDIR hDir = nullptr;
@@ -146,6 +163,9 @@ TEST_F(DirTest, QueryInfoOfFilesAndDirectories)
     EXPECT_EQ(info.mode & MODE_TYPE_MASK, MODE_TYPE_DIRECTORY);
     EXPECT_NE(info.mode & MODE_WIN_DIRECTORY, 0u);
     EXPECT_EQ(info.add.eaSize, 0u);
+    ASSERT_EQ(RTPathQueryInfo(root_.c_str(), &info, RTOBJINFO_ADD_UNIX, RTPATH_QUERY_ON_LINK), 0);
+    EXPECT_EQ(info.mode & MODE_TYPE_MASK, MODE_TYPE_DIRECTORY);
+    EXPECT_EQ(info.add.unixAttr.idDevice, viaHandle.add.unixAttr.idDevice);
 
     EXPECT_EQ(RTPathQueryInfo(Path("gone.txt").c_str(), &info, RTOBJINFO_ADD_NOTHING, RTPATH_QUERY_FOLLOW_LINK),
               ERR_FILE_NOT_FOUND);

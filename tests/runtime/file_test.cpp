@@ -233,6 +233,30 @@ TEST_F(FileTest, ExtractionHandleSequence)
     EXPECT_EQ(RTFileDelete(path.c_str()), 0);
 }
 
+TEST_F(FileTest, AppendInheritAndDenyAll)
+{
+    MakeFile("log.txt", "abc");
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, Path("log.txt").c_str(), RTFILE_OPEN_WRITE | RTFILE_OPEN_APPEND | RTFILE_OPEN_EXISTING), 0);
+    EXPECT_EQ(RTFileSeek(h, 0, RTFILE_SEEK_BEGIN, nullptr), 0);
+    EXPECT_EQ(RTFileWrite(h, "X", 1, nullptr), 0);
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation((HANDLE)h, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    EXPECT_EQ(RTFileClose(h), 0);
+
+    ASSERT_EQ(RTFileOpen(&h, Path("log.txt").c_str(), RTFILE_OPEN_READ | RTFILE_OPEN_DENY_ALL | RTFILE_OPEN_INHERIT), 0);
+    ASSERT_TRUE(GetHandleInformation((HANDLE)h, &flags));
+    EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
+    char buf[8] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(RTFileRead(h, buf, sizeof(buf), &got), 0);
+    EXPECT_EQ(std::string(buf, got), "abcX");
+    RTFILE h2 = RTFILE_NIL;
+    EXPECT_EQ(RTFileOpen(&h2, Path("log.txt").c_str(), RTFILE_OPEN_READ), ERR_SHARING_VIOLATION);
+    EXPECT_EQ(RTFileClose(h), 0);
+}
+
 TEST_F(FileTest, FileIdIdentifiesTheFile)
 {
     MakeFile("a.bin", "aaa");
