@@ -201,6 +201,8 @@ TEST_F(DirTest, ObjectDirectoryEntries_WineCannotListObjectDirectories)
     for (uint32_t kind : kinds)
     {
         RTOBJINFO info;
+        ASSERT_EQ(RTPathQueryInfo("\\\\:kelpnt:\\", &info, kind, RTPATH_QUERY_FOLLOW_LINK), 0) << kind;
+        EXPECT_EQ(info.mode, 0x001041FFu) << kind;
         ASSERT_EQ(RTPathQueryInfo("\\\\:kelpnt:\\Device", &info, kind, RTPATH_QUERY_FOLLOW_LINK), 0) << kind;
         EXPECT_EQ(info.mode, 0x001041FFu) << kind;
     }
