@@ -376,6 +376,10 @@ TEST_F(DirTest, UniqueFilesFromTemplates)
     EXPECT_EQ(templ[0], '\0');
     EXPECT_EQ(h, RTFILE_NIL);
     EXPECT_EQ(fstest::EntryCount(root_), 1);
+
+    EXPECT_EQ(RTFileCreateTemp(&h, nullptr, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTFileCreateTemp(nullptr, templ, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTDirCreateTemp(nullptr, 0700), ERR_INVALID_POINTER);
 }
 
 TEST(DirRandom, ParkMillerAndRange)
