@@ -55,6 +55,27 @@ TEST_F(DirTest, NotContentIndexedAttribute_WineStoresNoSuchAttribute)
     EXPECT_NE(fstest::Attributes(templ) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, 0u);
 }
 
+TEST_F(DirTest, NonAsciiNamesReachWindowsAsUtf16)
+{
+    std::string const dir = Path("\xC3\xBC" "ber");                        // "über"
+    std::string const file = dir + "\\\xE6\x97\xA5\xE6\x9C\xAC.txt";  // two CJK characters
+    ASSERT_EQ(RTDirCreate(dir.c_str(), 0700, 0), 0);
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, file.c_str(), 0x1C000322), 0);
+    EXPECT_EQ(RTFileWrite(h, "u", 1, nullptr), 0);
+    EXPECT_EQ(RTFileClose(h), 0);
+
+    std::wstring const wideFile = fstest::Utf8ToWide(root_) + L"\\\u00FCber\\\u65E5\u672C.txt";
+    EXPECT_NE(GetFileAttributesW(wideFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    RTOBJINFO info;
+    ASSERT_EQ(RTPathQueryInfo(file.c_str(), &info, RTOBJINFO_ADD_UNIX, RTPATH_QUERY_FOLLOW_LINK), 0);
+    EXPECT_EQ(info.size, 1u);
+    EXPECT_TRUE(RTDirExists(dir.c_str()));
+    EXPECT_EQ(RTFileDelete(file.c_str()), 0);
+    EXPECT_EQ(RTDirRemove(dir.c_str()), 0);
+    EXPECT_EQ(fstest::EntryCount(root_), 0);
+}
+
 TEST_F(DirTest, BadInputLeavesNothingBehind)
 {
     // A file type with the directory attribute is not a directory mode.
@@ -376,6 +397,10 @@ TEST_F(DirTest, UniqueFilesFromTemplates)
     EXPECT_EQ(templ[0], '\0');
     EXPECT_EQ(h, RTFILE_NIL);
     EXPECT_EQ(fstest::EntryCount(root_), 1);
+
+    EXPECT_EQ(RTFileCreateTemp(&h, nullptr, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTFileCreateTemp(nullptr, templ, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTDirCreateTemp(nullptr, 0700), ERR_INVALID_POINTER);
 }
 
 TEST(DirRandom, ParkMillerAndRange)
