@@ -89,7 +89,7 @@ int attachStandardHandle(Stream *stream)
     if (h == INVALID_HANDLE_VALUE || h == nullptr)
         return ERR_INVALID_HANDLE;
     RTFILE file;
-    if (RT_FAILURE(RTFileFromNative(&file, (uintptr_t)h)))
+    if (RT_FAILURE(RTFileFromNative(&file, h)))
         return ERR_INVALID_HANDLE;
     // Files and pipes get their output in large blocks.
     DWORD mode;

@@ -89,12 +89,13 @@ int RTLdrLoadSystem(const char *name, uint32_t flags, RTLDRMOD *mod)
         return ERR_INVALID_FLAGS;
     if (RTStrNLen(name, 3075) >= 3075)
         return ERR_BAD_ARGUMENT;
-    return rtldrNativeLoadSystem(name, RTPathHasExtension(name) ? "" : ".DLL", flags, mod);
+    const char *suffix = RTPathHasExtension(name) ? "" : ".DLL";
+    return rtldrNativeLoadSystem(name, suffix, flags, mod);
 }
 
 int RTLdrLoadSystemEx(const char *name, bool noUnload, RTLDRMOD *mod)
 {
-    return RTLdrLoadSystem(name, noUnload ? RTLDRLOAD_NO_UNLOAD : 0, mod);
+    return RTLdrLoadSystem(name, noUnload ? (uint32_t)RTLDRLOAD_NO_UNLOAD : 0u, mod);
 }
 
 int RTLdrGetSymbol(RTLDRMOD mod, const char *symbol, void **value)

@@ -1,6 +1,6 @@
 // Loading DLLs with LoadLibraryExW, and the system-directory-only load.
 #include "kelp/ldr.h"
-#include "kelp/dir.h"
+#include "kelp/file.h"
 #include "kelp/err.h"
 #include "kelp/mem.h"
 #include "kelp/path.h"
