@@ -2,6 +2,7 @@
 #include "kelp/stream.h"
 #include "kelp/err.h"
 #include "kelp/file.h"
+#include "kelp/init.h"
 #include "kelp/format.h"
 #include "kelp/mem.h"
 #include "kelp/string.h"
@@ -526,3 +527,5 @@ void RTStreamExitHandler(void)
     DeleteCriticalSection(&g_listLock);
     InterlockedExchange(&g_listState, 0);
 }
+
+RT_STATIC_TERM(RTStreamExitHandler, MM);
