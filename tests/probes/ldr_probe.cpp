@@ -1,5 +1,6 @@
 // Asks the loader for DLLs that exist beside this program and in its current directory,
 // one of them under a system DLL's name, and reports what was loaded.
+#include "kelp/init.h"
 #include "kelp/ldr.h"
 #include "kelp/system.h"
 
@@ -28,7 +29,7 @@ bool inSystemDir(RTLDRMOD mod)
 
 extern "C" int main(int, char **, char **)
 {
-    int rc = RTWinInitNative(RTWININIT_SYSTEM32_ONLY);
+    int rc = RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
     ProbePrint("init %d\n", rc);
 
     RTLDRMOD mod = nullptr;

@@ -1,11 +1,13 @@
 // Reports the Windows version as RtlGetVersion gives it and as the runtime classified it.
+#include "kelp/init.h"
 #include "kelp/system.h"
 
 #include "probe_out.h"
 
 extern "C" int main(int, char **, char **)
 {
-    int const rc = RTWinInitNative(RTWININIT_NO_HARDENING);
+    // As the installer starts: the version comes with the runtime initialisation.
+    int const rc = RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
 
     typedef LONG (WINAPI *PFNRTLGETVERSION)(OSVERSIONINFOEXW *);
     PFNRTLGETVERSION pfn = (PFNRTLGETVERSION)(void *)GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
