@@ -18,6 +18,8 @@ void FillRun(char *templ, size_t start, size_t cch)
 
 int RTDirCreateTemp(char *templ, RTFMODE mode)
 {
+    if (!RTIsValidPtr(templ))
+        return ERR_INVALID_POINTER;
     size_t start, cch;
     int rc = RTPathTemplateFindRun(templ, &start, &cch);
     if (rc)
@@ -40,7 +42,11 @@ int RTDirCreateTemp(char *templ, RTFMODE mode)
 
 int RTFileCreateTemp(RTFILE *phFile, char *templ, uint64_t fOpen)
 {
+    if (!RTIsValidPtr(phFile))
+        return ERR_INVALID_POINTER;
     *phFile = RTFILE_NIL;
+    if (!RTIsValidPtr(templ))
+        return ERR_INVALID_POINTER;
     if ((fOpen & RTFILE_OPEN_ACTION_MASK) != RTFILE_OPEN_CREATE_NEW)
         return ERR_INVALID_FLAGS;
     size_t start, cch;

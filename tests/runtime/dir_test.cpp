@@ -55,6 +55,27 @@ TEST_F(DirTest, NotContentIndexedAttribute_WineStoresNoSuchAttribute)
     EXPECT_NE(fstest::Attributes(templ) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, 0u);
 }
 
+TEST_F(DirTest, NonAsciiNamesReachWindowsAsUtf16)
+{
+    std::string const dir = Path("\xC3\xBC" "ber");                        // "über"
+    std::string const file = dir + "\\\xE6\x97\xA5\xE6\x9C\xAC.txt";  // two CJK characters
+    ASSERT_EQ(RTDirCreate(dir.c_str(), 0700, 0), 0);
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, file.c_str(), 0x1C000322), 0);
+    EXPECT_EQ(RTFileWrite(h, "u", 1, nullptr), 0);
+    EXPECT_EQ(RTFileClose(h), 0);
+
+    std::wstring const wideFile = fstest::Utf8ToWide(root_) + L"\\\u00FCber\\\u65E5\u672C.txt";
+    EXPECT_NE(GetFileAttributesW(wideFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    RTOBJINFO info;
+    ASSERT_EQ(RTPathQueryInfo(file.c_str(), &info, RTOBJINFO_ADD_UNIX, RTPATH_QUERY_FOLLOW_LINK), 0);
+    EXPECT_EQ(info.size, 1u);
+    EXPECT_TRUE(RTDirExists(dir.c_str()));
+    EXPECT_EQ(RTFileDelete(file.c_str()), 0);
+    EXPECT_EQ(RTDirRemove(dir.c_str()), 0);
+    EXPECT_EQ(fstest::EntryCount(root_), 0);
+}
+
 TEST_F(DirTest, BadInputLeavesNothingBehind)
 {
     // A file type with the directory attribute is not a directory mode.
@@ -105,6 +126,23 @@ TEST_F(DirTest, OpenHoldsTheDirectoryAgainstDeleteAndRename)
     EXPECT_EQ(RTDirRemove(dir.c_str()), 0);
 }
 
+TEST_F(DirTest, OpenAcceptsPathSpellings)
+{
+    std::string slashed = root_;
+    for (char &c : slashed)
+        if (c == '\\')
+            c = '/';
+    std::string const spellings[] = { root_, root_ + "\\", slashed, root_ + "\\.\\sub\\..", root_.substr(0, 3) };
+    ASSERT_EQ(RTDirCreate(Path("sub").c_str(), 0700, 0), 0);
+    for (const std::string &path : spellings)
+    {
+        RTDIR hDir = nullptr;
+        ASSERT_EQ(RTDirOpen(&hDir, path.c_str()), 0) << path;
+        EXPECT_TRUE(RTDirIsValid(hDir));
+        EXPECT_EQ(RTDirClose(hDir), 0);
+    }
+}
+
 TEST_F(DirTest, OpenRefusals)
 {
     RTDIR hDir = nullptr;
@@ -146,6 +184,9 @@ TEST_F(DirTest, QueryInfoOfFilesAndDirectories)
     EXPECT_EQ(info.mode & MODE_TYPE_MASK, MODE_TYPE_DIRECTORY);
     EXPECT_NE(info.mode & MODE_WIN_DIRECTORY, 0u);
     EXPECT_EQ(info.add.eaSize, 0u);
+    ASSERT_EQ(RTPathQueryInfo(root_.c_str(), &info, RTOBJINFO_ADD_UNIX, RTPATH_QUERY_ON_LINK), 0);
+    EXPECT_EQ(info.mode & MODE_TYPE_MASK, MODE_TYPE_DIRECTORY);
+    EXPECT_EQ(info.add.unixAttr.idDevice, viaHandle.add.unixAttr.idDevice);
 
     EXPECT_EQ(RTPathQueryInfo(Path("gone.txt").c_str(), &info, RTOBJINFO_ADD_NOTHING, RTPATH_QUERY_FOLLOW_LINK),
               ERR_FILE_NOT_FOUND);
@@ -201,6 +242,8 @@ TEST_F(DirTest, ObjectDirectoryEntries_WineCannotListObjectDirectories)
     for (uint32_t kind : kinds)
     {
         RTOBJINFO info;
+        ASSERT_EQ(RTPathQueryInfo("\\\\:kelpnt:\\", &info, kind, RTPATH_QUERY_FOLLOW_LINK), 0) << kind;
+        EXPECT_EQ(info.mode, 0x001041FFu) << kind;
         ASSERT_EQ(RTPathQueryInfo("\\\\:kelpnt:\\Device", &info, kind, RTPATH_QUERY_FOLLOW_LINK), 0) << kind;
         EXPECT_EQ(info.mode, 0x001041FFu) << kind;
     }
@@ -354,6 +397,10 @@ TEST_F(DirTest, UniqueFilesFromTemplates)
     EXPECT_EQ(templ[0], '\0');
     EXPECT_EQ(h, RTFILE_NIL);
     EXPECT_EQ(fstest::EntryCount(root_), 1);
+
+    EXPECT_EQ(RTFileCreateTemp(&h, nullptr, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTFileCreateTemp(nullptr, templ, 0x1C000222), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTDirCreateTemp(nullptr, 0700), ERR_INVALID_POINTER);
 }
 
 TEST(DirRandom, ParkMillerAndRange)

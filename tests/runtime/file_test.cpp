@@ -187,6 +187,76 @@ TEST_F(FileTest, VerificationOpenLocksAgainstWritersDeleteAndRename)
     EXPECT_FALSE(fstest::Exists(Path("moved.msi")));
 }
 
+// The extraction's order: write, re-open for reading while the writer is still open, close
+// the writer, re-open denying writers while the first re-opening is open; the last handle
+// keeps the verified file from being changed.
+TEST_F(FileTest, ExtractionHandleSequence)
+{
+    std::string const path = Path("package.msi");
+    std::string const data = Pattern(200000);
+    RTFILE hWriter;
+    ASSERT_EQ(RTFileOpen(&hWriter, path.c_str(), 0x1C000322), 0);
+    ASSERT_EQ(RTFileWrite(hWriter, data.data(), (uint32_t)data.size(), nullptr), 0);
+    RTOBJINFO written;
+    ASSERT_EQ(RTFileQueryInfo(hWriter, &written, RTOBJINFO_ADD_UNIX), 0);
+
+    RTFILE hFirst;
+    ASSERT_EQ(RTFileOpen(&hFirst, path.c_str(), 0x1C000781), 0);
+    EXPECT_EQ(RTFileClose(hWriter), 0);
+    RTFILE hSecond;
+    ASSERT_EQ(RTFileOpen(&hSecond, path.c_str(), 0x721), 0);
+    EXPECT_EQ(RTFileClose(hFirst), 0);
+
+    RTOBJINFO kept;
+    ASSERT_EQ(RTFileQueryInfo(hSecond, &kept, RTOBJINFO_ADD_UNIX), 0);
+    EXPECT_EQ(kept.size, data.size());
+    EXPECT_EQ(kept.add.unixAttr.fileId, written.add.unixAttr.fileId);
+    std::vector<char> back(65536);
+    std::string all;
+    for (;;)
+    {
+        uint32_t got = 0;
+        ASSERT_EQ(RTFileRead(hSecond, back.data(), (uint32_t)back.size(), &got), 0);
+        if (!got)
+            break;
+        all.append(back.data(), got);
+    }
+    EXPECT_EQ(all, data);
+
+    // Nobody can now write, replace or remove the verified file.
+    RTFILE hOther = RTFILE_NIL;
+    EXPECT_EQ(RTFileOpen(&hOther, path.c_str(), 0x1C000322), ERR_SHARING_VIOLATION);
+    EXPECT_EQ(RTFileOpen(&hOther, path.c_str(), RTFILE_OPEN_READWRITE | RTFILE_OPEN_OPEN_OR_CREATE),
+              ERR_SHARING_VIOLATION);
+    EXPECT_NE(RTFileDelete(path.c_str()), 0);
+    EXPECT_EQ(RTFileClose(hSecond), 0);
+    EXPECT_EQ(RTFileDelete(path.c_str()), 0);
+}
+
+TEST_F(FileTest, AppendInheritAndDenyAll)
+{
+    MakeFile("log.txt", "abc");
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, Path("log.txt").c_str(), RTFILE_OPEN_WRITE | RTFILE_OPEN_APPEND | RTFILE_OPEN_EXISTING), 0);
+    EXPECT_EQ(RTFileSeek(h, 0, RTFILE_SEEK_BEGIN, nullptr), 0);
+    EXPECT_EQ(RTFileWrite(h, "X", 1, nullptr), 0);
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation((HANDLE)h, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    EXPECT_EQ(RTFileClose(h), 0);
+
+    ASSERT_EQ(RTFileOpen(&h, Path("log.txt").c_str(), RTFILE_OPEN_READ | RTFILE_OPEN_DENY_ALL | RTFILE_OPEN_INHERIT), 0);
+    ASSERT_TRUE(GetHandleInformation((HANDLE)h, &flags));
+    EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
+    char buf[8] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(RTFileRead(h, buf, sizeof(buf), &got), 0);
+    EXPECT_EQ(std::string(buf, got), "abcX");
+    RTFILE h2 = RTFILE_NIL;
+    EXPECT_EQ(RTFileOpen(&h2, Path("log.txt").c_str(), RTFILE_OPEN_READ), ERR_SHARING_VIOLATION);
+    EXPECT_EQ(RTFileClose(h), 0);
+}
+
 TEST_F(FileTest, FileIdIdentifiesTheFile)
 {
     MakeFile("a.bin", "aaa");
@@ -244,6 +314,25 @@ TEST_F(FileTest, QueryInfoKindsAndBadArguments)
     ASSERT_EQ(RTFileQueryInfo(h, &info, RTOBJINFO_ADD_EASIZE), 0);
     EXPECT_EQ(info.add.eaSize, 0u);
     EXPECT_EQ(info.size, 5u);
+    EXPECT_EQ(RTFileClose(h), 0);
+}
+
+TEST_F(FileTest, QueryInfoOfStaleAndDeviceHandles)
+{
+    MakeFile("c.bin", "c");
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, Path("c.bin").c_str(), 0x1), 0);
+    ASSERT_EQ(RTFileClose(h), 0);
+    // A closed handle is not mistaken for a console and described as a device.
+    RTOBJINFO info;
+    info.mode = 0x12345678;
+    EXPECT_EQ(RTFileQueryInfo(h, &info, RTOBJINFO_ADD_UNIX), ERR_INVALID_HANDLE);
+
+    // The null device is described, by the NT query or as a device.
+    ASSERT_EQ(RTFileOpen(&h, "NUL", RTFILE_OPEN_READWRITE | RTFILE_OPEN_EXISTING), 0);
+    EXPECT_EQ(RTFileQueryInfo(h, &info, RTOBJINFO_ADD_NOTHING), 0);
+    EXPECT_EQ(info.size, 0u);
+    EXPECT_EQ(info.addKind, RTOBJINFO_ADD_NOTHING);
     EXPECT_EQ(RTFileClose(h), 0);
 }
 
