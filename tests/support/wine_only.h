@@ -10,9 +10,18 @@
 #include "support/process_runner.h"
 
 namespace plomtest {
+
+// True when the process runs under wine (ntdll exports wine_get_version).
+bool IsWine();
+
+// Sets what wine reports as the Windows version ("win10", "win7", ...) to programs named
+// exeName (HKCU\Software\Wine\AppDefaults\<exeName>\Version), from their next start on.
+// An empty version removes the setting. Returns false when the registry refused.
+bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version);
+
 namespace wine {
 
-bool RunningUnderWine();
+bool RunningUnderWine(); // the same as IsWine()
 
 // The Windows version wine reports (RtlGetVersion, GetVersionEx) to programs whose file
 // name is exeName ("PlomStub.exe"), from their next start on, through
