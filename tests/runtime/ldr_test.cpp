@@ -264,7 +264,8 @@ TEST_F(Loader, CloseUnloadsUnlessAskedNotTo)
 }
 
 // A DLL planted beside the program and in its current directory, once under its own name
-// and once under a system DLL's name, is never what the system load loads.
+// and once under a system DLL's name, is never what the system load loads; after the
+// start-up's hardening not even a plain LoadLibrary by name finds it.
 TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 {
     plomtest::TempDir cwd(L"ldrplant");
@@ -287,6 +288,7 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
               "app-only-nosuffix -610\n"
               "planted 0 1\n"
               "marker 0\n"
+              "plain 0 0\n"
               "control 0 1\n");
 }
 
@@ -306,6 +308,18 @@ TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
                          "Runtime/r3/win/ldrNative-win("), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("rtldrNativeLoadSystem(msi,,) is called before KELP has configured the "
                          "windows loader!\n"), std::string::npos) << r.err;
+}
+
+TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("Unhandled exception 0x80000003 at "), std::string::npos) << r.err;
 }
 
 TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
