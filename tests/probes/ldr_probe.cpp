@@ -29,6 +29,24 @@ bool inSystemDir(RTLDRMOD mod)
 
 extern "C" int main(int, char **, char **)
 {
+    // Loading before the runtime has configured the Windows loader is a programming error.
+    WCHAR mode[16];
+    if (GetEnvironmentVariableW(L"PLOM_LDR_PROBE", mode, 16) == 5 && mode[0] == 'e')
+    {
+        RTLDRMOD early = nullptr;
+        RTLdrLoadSystem("msi", 0, &early);
+        ProbePrint("survived\n");
+        return 9;
+    }
+    // After the start-up, a crash goes through the runtime's exception filter.
+    if (GetEnvironmentVariableW(L"PLOM_LDR_PROBE", mode, 16) == 5 && mode[0] == 'c')
+    {
+        RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
+        __asm__ __volatile__("int3");
+        ProbePrint("survived\n");
+        return 9;
+    }
+
     int rc = RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
     ProbePrint("init %d\n", rc);
 
@@ -42,6 +60,10 @@ extern "C" int main(int, char **, char **)
     ProbePrint("planted %d %d\n", rc, rc == 0 && inSystemDir(mod));
     RTLdrClose(mod);
     ProbePrint("marker %d\n", markerSet());
+
+    // The start-up hardening restricts even plain loads by name to the system directory.
+    HMODULE const plain = LoadLibraryW(L"plomfake.dll");
+    ProbePrint("plain %d %d\n", plain != nullptr, markerSet());
 
     // The fake DLL does leave its marker when it really gets loaded.
     char path[MAX_PATH * 3];
