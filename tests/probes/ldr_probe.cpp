@@ -14,15 +14,21 @@ bool markerSet()
     return GetEnvironmentVariableW(L"PLOM_FAKE_DLL_MARKER", value, 16) != 0;
 }
 
+bool inDir(const WCHAR *dir, UINT cwcDir, const WCHAR *file, DWORD cwcFile)
+{
+    if (!cwcDir || cwcDir >= MAX_PATH || cwcFile <= cwcDir || (file[cwcDir] != '\\' && file[cwcDir] != '/'))
+        return false;
+    return CompareStringOrdinal(dir, (int)cwcDir, file, (int)cwcDir, TRUE) == CSTR_EQUAL;
+}
+
+// A 32-bit program on 64-bit Windows may see its system DLLs under either directory.
 bool inSystemDir(RTLDRMOD mod)
 {
-    WCHAR sysDir[MAX_PATH], file[MAX_PATH];
+    WCHAR sysDir[MAX_PATH], wowDir[MAX_PATH], file[MAX_PATH];
     UINT const cwcSys = GetSystemDirectoryW(sysDir, MAX_PATH);
+    UINT const cwcWow = GetSystemWow64DirectoryW(wowDir, MAX_PATH);
     DWORD const cwcFile = GetModuleFileNameW((HMODULE)RTLdrGetNativeHandle(mod), file, MAX_PATH);
-    if (!cwcSys || cwcFile <= cwcSys || (file[cwcSys] != '\\' && file[cwcSys] != '/'))
-        return false;
-    file[cwcSys] = 0;
-    return CompareStringOrdinal(sysDir, -1, file, -1, TRUE) == CSTR_EQUAL;
+    return inDir(sysDir, cwcSys, file, cwcFile) || inDir(wowDir, cwcWow, file, cwcFile);
 }
 
 } // namespace
