@@ -345,6 +345,11 @@ TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
     RTAssertMsg2("value %d, name '%s'\n", -5, "abc");
     EXPECT_EQ(GetLastError(), 4321u);
     EXPECT_STREQ(g_szRTAssertMsg2, "value -5, name 'abc'\n");
+
+    // The kept buffer holds a long diagnostic whole, up to its 4096 bytes.
+    std::string const longText(3000, 'L');
+    RTAssertMsg2("%s", longText.c_str());
+    EXPECT_EQ(std::string(g_szRTAssertMsg2), longText);
 }
 
 TEST(LoaderDiagnostics, SaveAndRestoreLastErrors)
