@@ -27,10 +27,16 @@ function(plom_add_bundle target)
             set(next_is_package FALSE)
         endif()
     endforeach()
+    # A changed tool remakes the bundles (when the tool is missing at configure time, the
+    # check below explains at build time what to do instead).
+    set(tooldep)
+    if(EXISTS ${PLOM_BUNDLE_TOOL})
+        set(tooldep ${PLOM_BUNDLE_TOOL})
+    endif()
     add_custom_command(OUTPUT ${ARG_OUTPUT}
         COMMAND ${CMAKE_COMMAND} -DTOOL=${PLOM_BUNDLE_TOOL} -P ${PLOM_BUNDLE_CHECK_SCRIPT}
         COMMAND ${PLOM_BUNDLE_TOOL} --stub ${stub} --output ${ARG_OUTPUT} ${ARG_ARGS}
-        DEPENDS ${stubdep} ${inputs} ${ARG_DEPENDS}
+        DEPENDS ${stubdep} ${inputs} ${ARG_DEPENDS} ${tooldep}
         COMMENT "Bundling ${ARG_OUTPUT}"
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${ARG_OUTPUT})
@@ -52,4 +58,13 @@ function(plom_path_definition target name path)
     plom_windows_path(win "${path}")
     string(REPLACE "\\" "\\\\" win "${win}")
     target_compile_definitions(${target} PRIVATE "${name}=L\"${win}\"")
+endfunction()
+
+# The bundle builder as a Windows program (built by tests/bundle), for test programs that
+# make bundles while they run: plom_use_bundle_tool(<target>) defines PLOM_BUNDLE_EXE
+# (its path as the test sees it) and builds it first.
+set(PLOM_BUNDLE_TOOL_EXE ${CMAKE_BINARY_DIR}/tools/PlomBundle.exe)
+function(plom_use_bundle_tool target)
+    plom_path_definition(${target} PLOM_BUNDLE_EXE ${PLOM_BUNDLE_TOOL_EXE})
+    add_dependencies(${target} plom_bundle_tool_exe)
 endfunction()

@@ -7,6 +7,7 @@
 #include "kelp/err.h"
 #include "kelp/ldr.h"
 #include "kelp/system.h"
+#include "r3/win/internal-win.h"
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
@@ -35,6 +36,15 @@ std::wstring moduleFile(HMODULE mod)
 bool sameTextNoCase(const std::wstring &a, const std::wstring &b)
 {
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) == CSTR_EQUAL;
+}
+
+// A 32-bit program on 64-bit Windows may see its system DLLs under either name.
+bool isSystemFile(const std::wstring &path, const wchar_t *fileName)
+{
+    wchar_t wow[MAX_PATH];
+    UINT const cwcWow = GetSystemWow64DirectoryW(wow, MAX_PATH);
+    return sameTextNoCase(path, systemDir() + L"\\" + fileName)
+        || (cwcWow && cwcWow < MAX_PATH && sameTextNoCase(path, std::wstring(wow, cwcWow) + L"\\" + fileName));
 }
 
 class Loader : public ::testing::Test
@@ -83,7 +93,7 @@ TEST_F(Loader, SystemLoadNamesAndSuffixRule)
         }
         ASSERT_NE(mod, nullptr);
         HMODULE const hMod = (HMODULE)RTLdrGetNativeHandle(mod);
-        EXPECT_TRUE(sameTextNoCase(moduleFile(hMod), systemDir() + L"\\" + c.fileName))
+        EXPECT_TRUE(isSystemFile(moduleFile(hMod), c.fileName))
             << toUtf8(moduleFile(hMod));
         EXPECT_EQ(RTLdrClose(mod), 0);
     }
@@ -163,6 +173,43 @@ TEST_F(Loader, FailedLoadFillsErrorInfo)
     RTLdrClose(mod);
 }
 
+TEST_F(Loader, PathsThatAreNotTextFail)
+{
+    char message[64] = "stale";
+    RTERRINFO info = { 0, 0, sizeof(message), message };
+    RTLDRMOD mod = (RTLDRMOD)(uintptr_t)0x12345678;
+    EXPECT_EQ(RTLdrLoad("C:\\bad\xFF.dll", &mod, 0, &info), ERR_INVALID_UTF8);
+    EXPECT_EQ(mod, nullptr);
+    EXPECT_EQ(info.rc, ERR_INVALID_UTF8);
+    EXPECT_STREQ(message, "Error converting UTF-8 to UTF-16 string.");
+}
+
+// A side-by-side redirection is followed only when it stays under the drive and first
+// directory of the system directory.
+TEST(LoaderRedirection, SeparatorsSharedWithTheSystemDirectory)
+{
+    static const struct { const wchar_t *path; size_t length; unsigned matched; } cases[] = {
+        { L"C:\\Windows\\WinSxS\\x\\msvcr90.dll", SIZE_MAX, 2 },
+        { L"c:/WINDOWS/winsxs/x.dll", SIZE_MAX, 2 },
+        { L"C:\\\\Windows\\/\\WinSxS", SIZE_MAX, 2 },     // runs of separators pass together
+        { L"C:\\Windows\\System32\\x.dll", SIZE_MAX, 2 },   // the end of the directory is no separator
+        { L"C:\\Other\\x.dll", SIZE_MAX, 1 },
+        { L"C:\\Windowsx\\x.dll", SIZE_MAX, 1 },
+        { L"C:\\Windows", SIZE_MAX, 1 },
+        { L"D:\\Windows\\WinSxS\\x.dll", SIZE_MAX, 0 },
+        { L"\\\\?\\C:\\Windows\\WinSxS\\x.dll", SIZE_MAX, 0 },
+        { L"\\Windows\\WinSxS", SIZE_MAX, 0 },
+        { L"C:\\Windows\\WinSxS\\x.dll", 3, 1 },               // only the counted part
+        { L"C:\\Wind\u00F6ws\\WinSxS", SIZE_MAX, 1 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(plomtest::WideToUtf8(c.path));
+        size_t const length = c.length == SIZE_MAX ? wcslen(c.path) : c.length;
+        EXPECT_EQ(rtldrCountMatchingSeparators(c.path, length, L"C:\\Windows\\system32"), c.matched);
+    }
+}
+
 TEST_F(Loader, Symbols)
 {
     RTLDRMOD mod;
@@ -226,7 +273,8 @@ TEST_F(Loader, CloseUnloadsUnlessAskedNotTo)
 }
 
 // A DLL planted beside the program and in its current directory, once under its own name
-// and once under a system DLL's name, is never what the system load loads.
+// and once under a system DLL's name, is never what the system load loads; after the
+// start-up's hardening not even a plain LoadLibrary by name finds it.
 TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 {
     plomtest::TempDir cwd(L"ldrplant");
@@ -249,7 +297,38 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
               "app-only-nosuffix -610\n"
               "planted 0 1\n"
               "marker 0\n"
+              "plain 0 0\n"
               "control 0 1\n");
+}
+
+// Loading before the runtime initialisation is a programming error: a diagnostic on
+// standard error and a breakpoint trap that ends the process when no debugger is attached.
+TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"early" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.exitCode, 0u);
+    EXPECT_NE(r.err.find("\n!!Assertion Failed!!\nExpression: g_hModKernel32\nLocation  : "
+                         "Runtime/r3/win/ldrNative-win("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rtldrNativeLoadSystem(msi,,) is called before KELP has configured the "
+                         "windows loader!\n"), std::string::npos) << r.err;
+}
+
+TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("Unhandled exception 0x80000003 at "), std::string::npos) << r.err;
 }
 
 TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
@@ -266,6 +345,11 @@ TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
     RTAssertMsg2("value %d, name '%s'\n", -5, "abc");
     EXPECT_EQ(GetLastError(), 4321u);
     EXPECT_STREQ(g_szRTAssertMsg2, "value -5, name 'abc'\n");
+
+    // The kept buffer holds a long diagnostic whole, up to its 4096 bytes.
+    std::string const longText(3000, 'L');
+    RTAssertMsg2("%s", longText.c_str());
+    EXPECT_EQ(std::string(g_szRTAssertMsg2), longText);
 }
 
 TEST(LoaderDiagnostics, SaveAndRestoreLastErrors)

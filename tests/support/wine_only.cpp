@@ -250,8 +250,8 @@ ProcessResult RunTraced(const std::wstring &exe, const std::wstring &cmdLine,
     trace.clear();
     typedef LONG(WINAPI * SpawnFn)(char *const argv[], int wait);
     typedef char *(CDECL * UnixNameFn)(LPCWSTR);
-    auto spawn = (SpawnFn)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp");
-    auto unixName = (UnixNameFn)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    auto spawn = (SpawnFn)(void *)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp");
+    auto unixName = (UnixNameFn)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
     TempDir dir(L"traced");
     if (!spawn || !unixName || !dir.ok())
         return result;
