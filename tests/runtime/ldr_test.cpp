@@ -38,6 +38,15 @@ bool sameTextNoCase(const std::wstring &a, const std::wstring &b)
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) == CSTR_EQUAL;
 }
 
+// A 32-bit program on 64-bit Windows may see its system DLLs under either name.
+bool isSystemFile(const std::wstring &path, const wchar_t *fileName)
+{
+    wchar_t wow[MAX_PATH];
+    UINT const cwcWow = GetSystemWow64DirectoryW(wow, MAX_PATH);
+    return sameTextNoCase(path, systemDir() + L"\\" + fileName)
+        || (cwcWow && cwcWow < MAX_PATH && sameTextNoCase(path, std::wstring(wow, cwcWow) + L"\\" + fileName));
+}
+
 class Loader : public ::testing::Test
 {
 protected:
@@ -84,7 +93,7 @@ TEST_F(Loader, SystemLoadNamesAndSuffixRule)
         }
         ASSERT_NE(mod, nullptr);
         HMODULE const hMod = (HMODULE)RTLdrGetNativeHandle(mod);
-        EXPECT_TRUE(sameTextNoCase(moduleFile(hMod), systemDir() + L"\\" + c.fileName))
+        EXPECT_TRUE(isSystemFile(moduleFile(hMod), c.fileName))
             << toUtf8(moduleFile(hMod));
         EXPECT_EQ(RTLdrClose(mod), 0);
     }
@@ -264,7 +273,8 @@ TEST_F(Loader, CloseUnloadsUnlessAskedNotTo)
 }
 
 // A DLL planted beside the program and in its current directory, once under its own name
-// and once under a system DLL's name, is never what the system load loads.
+// and once under a system DLL's name, is never what the system load loads; after the
+// start-up's hardening not even a plain LoadLibrary by name finds it.
 TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 {
     plomtest::TempDir cwd(L"ldrplant");
@@ -287,6 +297,7 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
               "app-only-nosuffix -610\n"
               "planted 0 1\n"
               "marker 0\n"
+              "plain 0 0\n"
               "control 0 1\n");
 }
 
@@ -308,6 +319,18 @@ TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
                          "windows loader!\n"), std::string::npos) << r.err;
 }
 
+TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("Unhandled exception 0x80000003 at "), std::string::npos) << r.err;
+}
+
 TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
 {
     ASSERT_EQ(RTWinInitNative(RTWININIT_NO_HARDENING), 0);
@@ -322,6 +345,11 @@ TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
     RTAssertMsg2("value %d, name '%s'\n", -5, "abc");
     EXPECT_EQ(GetLastError(), 4321u);
     EXPECT_STREQ(g_szRTAssertMsg2, "value -5, name 'abc'\n");
+
+    // The kept buffer holds a long diagnostic whole, up to its 4096 bytes.
+    std::string const longText(3000, 'L');
+    RTAssertMsg2("%s", longText.c_str());
+    EXPECT_EQ(std::string(g_szRTAssertMsg2), longText);
 }
 
 TEST(LoaderDiagnostics, SaveAndRestoreLastErrors)
