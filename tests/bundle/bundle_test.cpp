@@ -154,6 +154,34 @@ struct BundleCase {
     bool payloadsPresent;
 };
 
+// Mirrors the "many" bundle of the build: 101 packages, the first ones with resource
+// names given in mixed order and case.
+std::vector<Package> MakeMany()
+{
+    static const char *const names[] = {"A", "AB", "A_", "A-", "A.", "Z",
+                                        "ZZZZZZZZZZZZZZZZZZZZZZZZZZZ", "0", "09", "M1", "m2", "_X"};
+    static const wchar_t *const payloads[] = {L"odd.msi", L"block.cab", L"empty.cab"};
+    static std::vector<std::string> strings;  // keeps the texts the records point to
+    strings.reserve(4 * 101);
+    std::vector<Package> many;
+    for (unsigned i = 0; i <= 100; i++) {
+        std::string given = i < sizeof(names) / sizeof(names[0]) ? names[i] : "BIN_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        std::string stored = given;
+        for (char &ch : stored)
+            ch = (char)toupper((unsigned char)ch);
+        std::wstring payload = payloads[i % 3];
+        strings.push_back(stored);
+        const char *storedP = strings.back().c_str();
+        strings.push_back(given);
+        const char *givenP = strings.back().c_str();
+        strings.push_back(WideToUtf8(payload));
+        const char *fileP = strings.back().c_str();
+        many.push_back(Package{payloads[i % 3], i, storedP, givenP, fileP});
+    }
+    return many;
+}
+const std::vector<Package> kMany = MakeMany();
+
 const BundleCase kBundles[] = {
     {L"stub64-three.exe", L"stub64.exe", &kStandIn, true, false, 3, kThree, 3, true},
     {L"stub64reloc-three.exe", L"stub64reloc.exe", &kStandIn, true, false, 3, kThree, 3, true},
@@ -162,6 +190,7 @@ const BundleCase kBundles[] = {
     {L"stub64reloc-three-signed.exe", L"stub64reloc.exe", &kStandIn, true, true, 3, kThree, 3, true},
     {L"stub64-none.exe", L"stub64.exe", &kStandIn, true, false, 0, nullptr, 0, true},
     {L"stub64-broken.exe", L"stub64.exe", &kStandIn, true, false, 3, kBroken, 1, false},
+    {L"stub64-many.exe", L"stub64.exe", &kStandIn, true, false, 101, kMany.data(), kMany.size(), true},
 #ifdef HAVE_PLOMSTUB_BUNDLE
     // Not started: it would run a real installation.
     {L"plomstub-three.exe", L"plomstub.exe", &kPlomStub, false, false, 3, kThree, 3, true},
@@ -272,7 +301,7 @@ TEST_P(Bundles, ResourcesAreTheStubsPlusThePackages)
     for (size_t i = 0; i < c.packageCount; i++) {
         const Package &p = c.packages[i];
         wchar_t hdr[16];
-        wsprintfW(hdr, L"HDR_%02u", (unsigned)i);
+        wsprintfW(hdr, L"HDR_%02u", (unsigned)i); // at least two digits: HDR_07, HDR_100
         expected[ResKey(L"#10", hdr, 1033)] = ExpectedHeader(p);
         if (c.payloadsPresent) {
             std::string data;

@@ -729,6 +729,25 @@ TEST(FileTransfer, FailuresReportWhatWasStillToBeWritten)
     EXPECT_EQ(rtFileTransfer(io, buf.data(), 1000, nullptr), ERR_DISK_FULL);
     ASSERT_EQ(io.pending.size(), 1u);
     EXPECT_EQ(io.pending[0], 400u);
+
+    // In chunks after memory pressure: the failing chunk is what is pending, not the rest
+    // of the count.
+    struct ChunkIo : FakeIo<true>
+    {
+        bool Transfer(uint8_t *pb, uint32_t cb, uint32_t *pcbDone)
+        {
+            if (calls.size() == 2)
+                otherError = 112;
+            return FakeIo<true>::Transfer(pb, cb, pcbDone);
+        }
+    } chunkIo;
+    chunkIo.limit = 0x8000;
+    chunkIo.available = 100000;
+    std::vector<uint8_t> big(100000);
+    EXPECT_EQ(rtFileTransfer(chunkIo, big.data(), (uint32_t)big.size(), nullptr), ERR_DISK_FULL);
+    ASSERT_EQ(chunkIo.calls.size(), 3u);
+    ASSERT_EQ(chunkIo.pending.size(), 1u);
+    EXPECT_EQ(chunkIo.pending[0], 0x8000u);
 }
 
 } // namespace
