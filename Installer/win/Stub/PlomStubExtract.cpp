@@ -67,7 +67,7 @@ int ExtractPackage(const char *resourceName, const char *filePath, RTFILE file, 
     rc = RTFileQueryInfo(file, &info, RTOBJINFO_ADD_UNIX);
     if (rc < 0)
         return PrintErrorRc(rc, "#%u: RTFileQueryInfo failed on '%s': %Rrc", packageIndex, filePath, rc);
-    uint64_t const writtenFileId = info.Attr.u.Unix.INodeId;
+    uint64_t const writtenFileId = info.add.unixAttr.fileId;
 
     // From here on some handle on the file is open at every moment, under share modes that
     // allow neither deleting nor renaming it.
@@ -98,13 +98,13 @@ int ExtractPackage(const char *resourceName, const char *filePath, RTFILE file, 
     if (rc < 0)
         return PrintErrorRc(rc, "#%u: RTFileQueryInfo failed on '%s': %Rrc", packageIndex, filePath, rc);
 
-    if (info.cbObject != size)
+    if (info.size != size)
         return PrintErrorRc(ERR_MISMATCH, "#%u: File size of '%s' changed: %'RU64, expected %'RU32",
-                            packageIndex, filePath, info.cbObject, size);
+                            packageIndex, filePath, info.size, size);
 
-    if (info.Attr.u.Unix.INodeId != writtenFileId)
+    if (info.add.unixAttr.fileId != writtenFileId)
         return PrintErrorRc(ERR_MISMATCH, "#%u: File ID of '%s' changed: %#RX64, expected %#RX64",
-                            packageIndex, filePath, info.Attr.u.Unix.INodeId, writtenFileId);
+                            packageIndex, filePath, info.add.unixAttr.fileId, writtenFileId);
 
     const uint8_t *bytes = (const uint8_t *)data;
     for (uint32_t offset = 0; offset < size;)

@@ -30,7 +30,7 @@ RTLDRMOD LazyGetModule(LazyLibrary *library)
     int rc = RTLdrLoadSystemEx(library->name, true /*noUnload*/, &module);
     if (rc < 0)
     {
-        RTLdrDiagnostic("Lazy loader failed to load \"%s\": %Rrc\n", library->name, rc);
+        RTAssertMsg2("Lazy loader failed to load \"%s\": %Rrc\n", library->name, rc);
         LazyFatal();
     }
     // A thread that loses a race only loses its own handle; the library stays loaded.
@@ -45,7 +45,7 @@ void LazyResolveSymbol(LazyLibrary *library, const char *symbol, void **slot)
     int rc = RTLdrGetSymbol(module, symbol, &address);
     if (rc < 0)
     {
-        RTLdrDiagnostic("Lazy loader failed to resolve symbol \"%s\" in \"%s\": %Rrc\n", symbol, library->name, rc);
+        RTAssertMsg2("Lazy loader failed to resolve symbol \"%s\" in \"%s\": %Rrc\n", symbol, library->name, rc);
         LazyFatal();
     }
     __atomic_store_n(slot, address, __ATOMIC_RELEASE);

@@ -187,7 +187,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
 
             case 'p':
             {
-                int rc2 = SetPathOption(options->extractionPath, value.psz);
+                int rc2 = SetPathOption(options->extractionPath, value.str);
                 if (rc2 < 0)
                 {
                     *exitCode = ShowSyntaxError("Extraction path is too long (%Rrc)", rc2);
@@ -198,7 +198,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
 
             case OPTID_MSI_LOG_FILE:
             {
-                int rc2 = SetPathOption(options->msiLogFile, value.psz);
+                int rc2 = SetPathOption(options->msiLogFile, value.str);
                 if (rc2 < 0)
                 {
                     *exitCode = ShowSyntaxError("MSI log file path is too long (%Rrc)", rc2);
@@ -208,7 +208,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
             }
 
             case 'm':
-                if (!AppendMsiParameter(options->msiParameters, value.psz))
+                if (!AppendMsiParameter(options->msiParameters, value.str))
                 {
                     *exitCode = ShowSyntaxError(OutOfParamSpace);
                     return false;
@@ -225,7 +225,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
 
             case 'P':
             {
-                const char *prop = value.psz;
+                const char *prop = value.str;
                 if (FindAnyChar(prop, WhiteSpace))
                 {
                     *exitCode = ShowSyntaxError("The first argument to --msi-prop must not contain spaces: %s", prop);
@@ -242,7 +242,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
                     *exitCode = ShowSyntaxError("Failed to get 2nd --msi-prop argument: %Rrc", rc2);
                     return false;
                 }
-                const char *propValue = value.psz;
+                const char *propValue = value.str;
                 char *params = options->msiParameters;
                 size_t const used = TextLength(params);
                 int const written = RTFmtBufferChecked(&params[used], STUB_MSI_PARAMS_SIZE - used,
@@ -272,7 +272,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
             case INF_OPT_PLAIN_ARGUMENT:
                 if (options->msiParameters[0] != '\0')
                 {
-                    if (!AppendMsiParameter(options->msiParameters, value.psz))
+                    if (!AppendMsiParameter(options->msiParameters, value.str))
                     {
                         *exitCode = ShowSyntaxError(OutOfParamSpace);
                         return false;
@@ -286,7 +286,7 @@ bool ParseStubOptions(int argc, char **argv, StubOptions *options, int *exitCode
                 else if (rc == ERR_OPT_UNKNOWN)
                     *exitCode = ShowSyntaxError("Unknown option \"%s\"\n"
                                                 "Please refer to the command line help by specifying \"-?\"\n"
-                                                "to get more information.", value.psz);
+                                                "to get more information.", value.str);
                 else
                     *exitCode = ShowSyntaxError("Parameter parsing error: %Rrc\n"
                                                 "Please refer to the command line help by specifying \"-?\"\n"
