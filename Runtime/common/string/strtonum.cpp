@@ -112,10 +112,10 @@ int scanDigits(const char *text, uint32_t baseAndLimit, uint64_t *value, bool *n
         uint32_t const d = digitOf(*p);
         if (d >= base)
             break;
-        // Exact overflow check before the value wraps modulo 2^64.
-        if (v > (UINT64_MAX - d) / base)
+        // The value wraps modulo 2^64; the flags tell whether the exact value would not fit.
+        bool const wrapped = __builtin_mul_overflow(v, (uint64_t)base, &v);
+        if (__builtin_add_overflow(v, (uint64_t)d, &v) || wrapped)
             rc = WRN_NUMBER_OVERFLOW;
-        v = v * base + d;
         digits = true;
         p++;
         remaining--;

@@ -101,6 +101,10 @@ int RTUtf16MeasureUtf8(const RTUTF16 *wstr, size_t maxUnits, size_t *bytes)
 int RTUtf16ToUtf8Ex(const RTUTF16 *wstr, size_t maxUnits, char **result, size_t capacity,
                     size_t *bytes, const char *tag)
 {
+    // A result that was to be allocated is null on every failure.
+    bool const callerBuffer = capacity != 0 && *result;
+    if (!callerBuffer)
+        *result = nullptr;
     size_t length;
     int rc = RTUtf16MeasureUtf8(wstr, maxUnits, &length);
     if (bytes)
@@ -110,7 +114,7 @@ int RTUtf16ToUtf8Ex(const RTUTF16 *wstr, size_t maxUnits, char **result, size_t 
 
     char *out;
     bool allocated = false;
-    if (capacity != 0 && *result)
+    if (callerBuffer)
     {
         if (capacity <= length)
             return ERR_BUFFER_OVERFLOW;
@@ -157,6 +161,8 @@ int RTUtf16ToUtf8(const RTUTF16 *wstr, char **result, const char *tag)
 
 RTUTF16 *RTUtf16New(size_t size, const char *tag)
 {
+    if (size == RTSTR_MAX) // rounding up would wrap to a tiny block
+        return nullptr;
     size = (size + 1) & ~(size_t)1;
     if (size < 2)
         size = 2;
@@ -190,6 +196,8 @@ RTUTF16 *RTUtf16Clone(const RTUTF16 *wstr, const char *tag)
 
 int RTUtf16Resize(RTUTF16 **wstr, size_t size, const char *tag)
 {
+    if (size == RTSTR_MAX) // rounding up would wrap to 0 and free the string
+        return *wstr ? ERR_NO_STRING_MEMORY : ERR_NO_UTF16_MEMORY;
     size = (size + 1) & ~(size_t)1;
     if (size == 0)
     {

@@ -256,6 +256,10 @@ int rtUtf8ToUtf16Fill(const char *str, size_t maxBytes, RTUTF16 *out, size_t cap
 int RTStrToUtf16Ex(const char *str, size_t maxBytes, RTUTF16 **result, size_t capacity,
                    size_t *units, const char *tag)
 {
+    // A result that was to be allocated is null on every failure.
+    bool const callerBuffer = capacity != 0 && *result;
+    if (!callerBuffer)
+        *result = nullptr;
     size_t count;
     int rc = RTStrMeasureUtf16(str, maxBytes, &count);
     if (units)
@@ -265,7 +269,7 @@ int RTStrToUtf16Ex(const char *str, size_t maxBytes, RTUTF16 **result, size_t ca
 
     RTUTF16 *out;
     bool allocated = false;
-    if (capacity != 0 && *result)
+    if (callerBuffer)
     {
         if (capacity <= count)
             return ERR_BUFFER_OVERFLOW;
@@ -276,7 +280,9 @@ int RTStrToUtf16Ex(const char *str, size_t maxBytes, RTUTF16 **result, size_t ca
         *result = nullptr;
         if (capacity < count + 1)
             capacity = count + 1;
-        out = (RTUTF16 *)RTMemAllocTag(capacity * sizeof(RTUTF16), tag);
+        // A capacity whose byte size wraps around must not yield a small block.
+        out = capacity <= RTSTR_MAX / sizeof(RTUTF16)
+            ? (RTUTF16 *)RTMemAllocTag(capacity * sizeof(RTUTF16), tag) : nullptr;
         if (!out)
             return ERR_NO_UTF16_MEMORY;
         allocated = true;
@@ -301,6 +307,10 @@ int RTStrToUtf16(const char *str, RTUTF16 **result, const char *tag)
 int RTStrToCodePointsEx(const char *str, size_t maxBytes, RTUNICP **result, size_t capacity,
                         size_t *count)
 {
+    // A result that was to be allocated is null on every failure.
+    bool const callerBuffer = capacity != 0 && *result;
+    if (!callerBuffer)
+        *result = nullptr;
     size_t n = 0;
     int rc = rtUtf8Walk(str, maxBytes, false, [&](RTUNICP, size_t) { n++; });
     if (count)
@@ -310,7 +320,7 @@ int RTStrToCodePointsEx(const char *str, size_t maxBytes, RTUNICP **result, size
 
     RTUNICP *out;
     bool allocated = false;
-    if (capacity != 0 && *result)
+    if (callerBuffer)
     {
         if (capacity <= n)
             return ERR_BUFFER_OVERFLOW;
@@ -321,7 +331,8 @@ int RTStrToCodePointsEx(const char *str, size_t maxBytes, RTUNICP **result, size
         *result = nullptr;
         if (capacity < n + 1)
             capacity = n + 1;
-        out = (RTUNICP *)RTMemAlloc(capacity * sizeof(RTUNICP));
+        out = capacity <= RTSTR_MAX / sizeof(RTUNICP)
+            ? (RTUNICP *)RTMemAlloc(capacity * sizeof(RTUNICP)) : nullptr;
         if (!out)
             return ERR_NO_CODE_POINT_MEMORY;
         allocated = true;
