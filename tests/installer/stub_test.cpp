@@ -555,3 +555,28 @@ TEST_F(StubAcceptance, ExtractRun)
 }
 
 } // namespace
+
+namespace {
+
+TEST(LazyBinding, UnbindableCallsEndTheProcessWithADiagnostic)
+{
+    std::wstring const exe = TestProgramDir() + L"\\lazy_fatal.exe";
+    ProcessResult ok = RunProcessArgs(exe, { L"ok" });
+    ASSERT_TRUE(ok.started);
+    EXPECT_EQ(ok.exitCode, 0u) << ok.err;
+
+    const std::pair<const wchar_t *, std::string> cases[] = {
+        { L"module", "Lazy loader failed to load \"NOSUCHLIB.DLL\": ERR_MODULE_NOT_FOUND\n" },
+        { L"symbol", "Lazy loader failed to resolve symbol \"PlomLazyMissingSymbol\" in \"KERNEL32.DLL\": ERR_SYMBOL_NOT_FOUND\n" },
+    };
+    for (const auto &c : cases)
+    {
+        ProcessResult r = RunProcessArgs(exe, { c.first });
+        ASSERT_TRUE(r.started);
+        // The breakpoint that follows the diagnostic is an unhandled exception.
+        EXPECT_EQ(r.exitCode, (unsigned long)EXCEPTION_BREAKPOINT) << WideToUtf8(c.first) << "\n" << r.err;
+        EXPECT_NE(NormalizeNewlines(r.err).find(c.second), std::string::npos) << r.err;
+    }
+}
+
+} // namespace

@@ -45,8 +45,8 @@ void LazyResolveSymbol(LazyLibrary *library, const char *symbol, void **slot);
         LazyResolveSymbol(&library, #name, (void **)&lazySlot_##name); \
         return lazySlot_##name args; \
     } \
-    __asm__(".pushsection .text$lazy_" #name ",\"xr\"\n\t" \
+    __asm__(".section .text$lazy_" #name ",\"xr\"\n\t" \
             ".globl \"" LAZY_SYM_NAME(name, argBytes) "\"\n" \
             "\"" LAZY_SYM_NAME(name, argBytes) "\":\n\t" \
             LAZY_JUMP("\"" LAZY_IMP_NAME(name, argBytes) "\"") "\n\t" \
-            ".popsection");
+            ".text");
