@@ -9,6 +9,7 @@
 
 #include "kelp/env.h"
 #include "kelp/err.h"
+#include "kelp/file.h"
 #include "kelp/init.h"
 #include "kelp/path.h"
 #include "kelp/string.h"
@@ -181,6 +182,18 @@ TEST_F(PathCwd, AbsExTableAndSizeProtocol)
     }
 }
 
+TEST(PathAbsArgs, UnusablePointersAreRefused)
+{
+    char buf[16] = "keep";
+    size_t cb = sizeof(buf);
+    EXPECT_EQ(RTPathAbsEx(nullptr, nullptr, 0, buf, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx((const char *)12, "x", 0, buf, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx(nullptr, "C:\\x", 0, nullptr, &cb), ERR_INVALID_POINTER);
+    EXPECT_EQ(RTPathAbsEx(nullptr, "C:\\x", 0, buf, nullptr), ERR_INVALID_POINTER);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(cb, sizeof(buf));
+}
+
 TEST_F(PathCwd, PathOnAnotherDriveUsesThatDrivesDirectory)
 {
     // 'X:f' with a base on another drive is resolved against drive X's current directory,
@@ -268,13 +281,13 @@ TEST_F(PathCwd, CurrentDirectoryChangeDriveAndMove)
     HANDLE h = CreateFileW(L"file", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
-    EXPECT_EQ(RTPathMove("file", "moved", 0, 0x4000), ERR_NOT_A_DIRECTORY);
-    EXPECT_EQ(RTPathMove("sub", "moved", 0, 0x8000), ERR_IS_A_DIRECTORY);
-    EXPECT_EQ(RTPathMove("missing", "moved", 0, 0x8000), ERR_FILE_NOT_FOUND);
-    EXPECT_EQ(RTPathMove("file", "moved", 0, 0x8000), 0);
+    EXPECT_EQ(RTPathMove("file", "moved", 0, MODE_TYPE_DIRECTORY), ERR_NOT_A_DIRECTORY);
+    EXPECT_EQ(RTPathMove("sub", "moved", 0, MODE_TYPE_FILE), ERR_IS_A_DIRECTORY);
+    EXPECT_EQ(RTPathMove("missing", "moved", 0, MODE_TYPE_FILE), ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(RTPathMove("file", "moved", 0, MODE_TYPE_FILE), 0);
     EXPECT_EQ(GetFileAttributesW(L"file"), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesW(L"moved"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(RTPathMove("sub", "sub2", 0, 0x4000), 0);
+    EXPECT_EQ(RTPathMove("sub", "sub2", 0, MODE_TYPE_DIRECTORY), 0);
     EXPECT_NE(GetFileAttributesW(L"sub2"), INVALID_FILE_ATTRIBUTES);
     h = CreateFileW(L"other", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -87,6 +87,16 @@ RT_STATIC_TERM(Terminator, MM);
 
 int main(int argc, char **argv, char **envp)
 {
+    // What the entry point recorded, before RTR3Init measures the path again.
+    uint32_t const entryNameOffset = ProcessInfo.fileNameOffset;
+    uint32_t const entryDirLength = ProcessInfo.dirLength;
+    uint32_t const entryPathLength = ProcessInfo.pathLength;
+
+    int const rcInit = RTR3Init(argc, &argv, RTR3INIT_FLAG_SYSTEM32_ONLY);
+    char **otherVector = argv + 1;
+    int const rcAgain = RTR3Init(argc, &argv, RTR3INIT_FLAG_SYSTEM32_ONLY);
+    int const rcOther = argc ? RTR3Init(argc, &otherVector, RTR3INIT_FLAG_SYSTEM32_ONLY) : -22;
+
     Out("argc=");
     OutNumber((uint32_t)argc);
     Out("\n");
@@ -103,12 +113,23 @@ int main(int argc, char **argv, char **envp)
     Out(g_xcRan ? "main: void initialiser ran\n" : "main: void initialiser missing\n");
     Out(g_ctorRan ? "main: constructor ran\n" : "main: constructor missing\n");
 
-    const char *name = ProcessInfo.execPath + ProcessInfo.fileNameOffset;
-    Out("main: program ");
-    Out(name);
+    Out("entry: program ");
+    Out(ProcessInfo.execPath + entryNameOffset);
+    Out("\nentry: directory length ");
+    OutNumber(entryDirLength);
+    Out("\nentry: path length ");
+    OutNumber(entryPathLength);
+    Out("\nmain: program ");
+    Out(ProcessInfo.execPath + ProcessInfo.fileNameOffset);
     Out("\nmain: directory length ");
     OutNumber(ProcessInfo.dirLength);
+    Out("\nmain: path length ");
+    OutNumber(ProcessInfo.pathLength);
     Out("\n");
+
+    Out(rcInit == 0 ? "main: RTR3Init succeeded\n" : "main: RTR3Init failed\n");
+    Out(rcAgain == 0 ? "main: repeated RTR3Init succeeded\n" : "main: repeated RTR3Init failed\n");
+    Out(rcOther == -22 ? "main: RTR3Init with another vector refused\n" : "main: RTR3Init with another vector accepted\n");
 
     RTProcAtExit(ExitCallbackLate);
     return 42;

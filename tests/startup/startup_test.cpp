@@ -176,8 +176,10 @@ TEST(Startup, InitialisersRunBeforeMainAndTerminationRunsCallbacks)
     // start-up), then the pre-terminators and terminators.
     std::string const expectedTail =
         "main: void initialiser ran\n"
-        "main: constructor ran\n"
-        "main: program argvprint.exe\n";
+        "main: constructor ran\n";
+    EXPECT_NE(r.out.find("main: RTR3Init succeeded\n"
+                         "main: repeated RTR3Init succeeded\n"
+                         "main: RTR3Init with another vector refused\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("late status initialiser\nargc=1\n"), 0u) << r.out;
     EXPECT_NE(r.out.find(expectedTail), std::string::npos) << r.out;
     std::string const exitTrace =
@@ -194,10 +196,17 @@ TEST(Startup, ExecutablePathIsRecorded)
 {
     RunResult const r = RunArgvPrint(L"anything");
     std::wstring const app = SiblingPath(L"argvprint.exe");
-    // The directory length is that of the directory without its trailing separator.
-    size_t const dirLength = app.find_last_of(L"\\/");
-    EXPECT_NE(r.out.find("main: program argvprint.exe\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("main: directory length " + std::to_string(dirLength) + "\n"), std::string::npos) << r.out;
+    // The directory length is that of the directory without its trailing separator; the
+    // entry point and RTR3Init must agree on it.
+    std::string const dirLength = std::to_string(app.find_last_of(L"\\/"));
+    std::string const pathLength = std::to_string(app.size());   // ASCII build directory
+    for (const char *who : { "entry", "main" })
+    {
+        std::string const w = who;
+        EXPECT_NE(r.out.find(w + ": program argvprint.exe\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(w + ": directory length " + dirLength + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(w + ": path length " + pathLength + "\n"), std::string::npos) << r.out;
+    }
 }
 
 TEST(Startup, FailingStaticInitialiserEndsTheProcess)

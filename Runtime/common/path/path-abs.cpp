@@ -274,6 +274,9 @@ bool sameDrive(const char *base, char letter)
 
 int RTPathAbsEx(const char *base, const char *path, uint32_t flags, char *buffer, size_t *size)
 {
+    if (!RTIsValidPtr(path) || !RTIsValidPtr(buffer) || !RTIsValidPtr(size)
+        || (base && !RTIsValidPtr(base)))
+        return ERR_INVALID_POINTER;
     if (!*path)
         return ERR_PATH_EMPTY;
     uint32_t const known = PATH_STYLE_MASK | PATHABS_NO_CLIMB_BASE | PATHABS_NO_CLIMB_CWD

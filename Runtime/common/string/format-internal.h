@@ -45,3 +45,41 @@ size_t rtFmtStatusMessage(FormatOutputFn output, void *outputArg, int status);
 // The growth step of the allocating front end for a chunk that does not fit; 0 when the
 // growth must fail.
 size_t rtFmtAllocIncrement(size_t capacity, size_t chunk);
+
+// A small local text that never runs past its end (cap excludes the terminator).
+struct RTFMTTEXT
+{
+    char *buf;
+    size_t len;
+    size_t cap;
+};
+
+inline void rtFmtTextInit(RTFMTTEXT *t, char *buf, size_t size)
+{
+    t->buf = buf;
+    t->len = 0;
+    t->cap = size - 1;
+    buf[0] = '\0';
+}
+
+inline void rtFmtTextAdd(RTFMTTEXT *t, const char *s, size_t n)
+{
+    while (n-- && t->len < t->cap)
+        t->buf[t->len++] = *s++;
+    t->buf[t->len] = '\0';
+}
+
+inline void rtFmtTextAddStr(RTFMTTEXT *t, const char *s)
+{
+    while (*s && t->len < t->cap)
+        t->buf[t->len++] = *s++;
+    t->buf[t->len] = '\0';
+}
+
+inline void rtFmtTextAddNumber(RTFMTTEXT *t, uint64_t value, unsigned base, int width,
+                               unsigned flags)
+{
+    char num[RTFMT_NUMBER_BUFFER];
+    int n = RTFmtNumber(num, value, base, width, -1, flags);
+    rtFmtTextAdd(t, num, (size_t)n);
+}

@@ -62,21 +62,6 @@ uint64_t rtFmtFetchInteger(va_list *args, char size, bool isSigned, unsigned *fl
     }
 }
 
-// Appends to a small local text without ever running past its end.
-struct RTFMTTEXT
-{
-    char *buf;
-    int len;
-    int cap; // bytes usable before the terminator
-};
-
-void rtFmtAddChars(RTFMTTEXT *t, const char *s)
-{
-    while (*s && t->len < t->cap)
-        t->buf[t->len++] = *s++;
-    t->buf[t->len] = '\0';
-}
-
 // The IEEE 754 binary64 fields of a double: "+1m0x<fraction>^<exponent>" and friends.
 int rtFmtDouble(char *buffer, double value)
 {
@@ -86,32 +71,33 @@ int rtFmtDouble(char *buffer, double value)
     unsigned const exponent = (unsigned)(bits >> 52) & 0x7ff;
     uint64_t const fraction = bits & ((UINT64_C(1) << 52) - 1);
 
-    RTFMTTEXT t = { buffer, 0, (int)RTFMT_NUMBER_BUFFER - 1 };
-    rtFmtAddChars(&t, negative ? "-" : "+");
+    RTFMTTEXT t;
+    rtFmtTextInit(&t, buffer, RTFMT_NUMBER_BUFFER);
+    rtFmtTextAddStr(&t, negative ? "-" : "+");
     char num[RTFMT_NUMBER_BUFFER];
     if (exponent == 0 && fraction == 0)
-        rtFmtAddChars(&t, "0");
+        rtFmtTextAddStr(&t, "0");
     else if (exponent == 0x7ff)
     {
         if (fraction == 0)
-            rtFmtAddChars(&t, "Inf");
+            rtFmtTextAddStr(&t, "Inf");
         else
-            rtFmtAddChars(&t, (fraction >> 51) & 1 ? "QNan" : "SNan");
+            rtFmtTextAddStr(&t, (fraction >> 51) & 1 ? "QNan" : "SNan");
     }
     else
     {
-        rtFmtAddChars(&t, exponent ? "1m0x" : "0m0x");
+        rtFmtTextAddStr(&t, exponent ? "1m0x" : "0m0x");
         RTFmtNumber(num, fraction, 16, 13, -1, FMT_ZEROPAD | FMT_64BIT);
-        rtFmtAddChars(&t, num);
+        rtFmtTextAddStr(&t, num);
         if (exponent)
         {
-            rtFmtAddChars(&t, "^");
+            rtFmtTextAddStr(&t, "^");
             RTFmtNumber(num, (uint64_t)(int64_t)((int)exponent - 1023), 10, -1, -1,
                         FMT_SIGNED | FMT_64BIT);
-            rtFmtAddChars(&t, num);
+            rtFmtTextAddStr(&t, num);
         }
     }
-    return t.len;
+    return (int)t.len;
 }
 
 size_t rtFmtUtf8String(FormatOutputFn output, void *outputArg, const char *str, int width,
@@ -494,13 +480,14 @@ size_t rtFmtBadPointer(FormatOutputFn output, void *outputArg, const void *point
     if (!pointer)
         return rtFmtPadded(output, outputArg, "<NULL>", 6, width, flags);
     char text[RTFMT_NUMBER_BUFFER];
-    RTFMTTEXT t = { text, 0, (int)sizeof(text) - 1 };
-    rtFmtAddChars(&t, "<");
+    RTFMTTEXT t;
+    rtFmtTextInit(&t, text, sizeof(text));
+    rtFmtTextAddStr(&t, "<");
     char num[RTFMT_NUMBER_BUFFER];
     RTFmtNumber(num, (uint64_t)(uintptr_t)pointer, 16, (int)(2 * sizeof(void *)), -1, FMT_ZEROPAD);
-    rtFmtAddChars(&t, num);
-    rtFmtAddChars(&t, marker);
-    rtFmtAddChars(&t, ">");
+    rtFmtTextAddStr(&t, num);
+    rtFmtTextAddStr(&t, marker);
+    rtFmtTextAddStr(&t, ">");
     return rtFmtPadded(output, outputArg, text, (size_t)t.len, width, flags);
 }
 

@@ -88,3 +88,18 @@ struct RTFAR64
     uint16_t sel;
 };
 #pragma pack(pop)
+
+// A network address as %RTnaddr reads it (through a pointer).
+enum : uint32_t
+{
+    RTNETADDRTYPE_IPV4 = 1,
+    RTNETADDRTYPE_IPV6 = 2,
+    RTNETADDRTYPE_MAC = 4,
+    RTNETADDR_PORT_NONE = 0xFFFFFFFF,
+};
+struct RTNETADDR
+{
+    uint8_t address[16]; // IPv4 in the first 4 bytes, IPv6 in all 16, MAC in the first 6
+    uint32_t type;
+    uint32_t port;       // RTNETADDR_PORT_NONE: no port
+};

@@ -110,7 +110,7 @@ int RTPathCurrentDir(char *buffer, size_t size);
 int RTPathCurrentDirOnDrive(char driveLetter, char *buffer, size_t size);
 int RTPathGetCurrentDrive(char *buffer, size_t size);
 int RTPathChangeDir(const char *path);
-// expectedType: 0, or a mode type (0x4000 for a directory, any other for a non-directory).
+// expectedType: 0, or a mode type (MODE_TYPE_DIRECTORY, or another for a non-directory).
 int RTPathMove(const char *source, const char *target, uint32_t moveFlags, uint32_t expectedType);
 int RTPathOfExecutableDir(char *buffer, size_t size);
 int RTPathTempDir(char *buffer, size_t size);

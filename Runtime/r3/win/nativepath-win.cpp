@@ -253,7 +253,7 @@ namespace {
 NTSTATUS createFile(HANDLE rootDir, const UNICODE_STRING *ntName, ACCESS_MASK access,
                     ULONG shareAccess, ULONG createOptions, ULONG objAttrFlags, HANDLE *handle)
 {
-    OBJECT_ATTRIBUTES attrs;
+    OBJECT_ATTRIBUTES attrs = {};
     attrs.Length = sizeof(attrs);
     attrs.RootDirectory = rootDir;
     attrs.ObjectName = const_cast<UNICODE_STRING *>(ntName);
@@ -328,7 +328,7 @@ int RTPathOpenNtEx(HANDLE rootDir, const UNICODE_STRING *ntName, ACCESS_MASK acc
         UNICODE_STRING dirName = *ntName;
         if (cwc > 1 && dirName.Buffer[cwc - 1] == '\\')
             dirName.Length -= sizeof(RTUTF16);
-        OBJECT_ATTRIBUTES attrs;
+        OBJECT_ATTRIBUTES attrs = {};
         attrs.Length = sizeof(attrs);
         attrs.RootDirectory = rootDir;
         attrs.ObjectName = &dirName;

@@ -3,6 +3,7 @@
 #include "kelp/path.h"
 #include "kelp/env.h"
 #include "kelp/err.h"
+#include "kelp/file.h"
 #include "kelp/init.h"
 #include "kelp/mem.h"
 #include "kelp/nativepath.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-enum : uint32_t { MODE_TYPE_DIRECTORY_VALUE = 0x4000 };
 enum : size_t { CWD_TEMP_SIZE = 64 * 1024 };
 
 inline bool isSep(RTUTF16 c) { return c == '\\' || c == '/'; }
@@ -153,7 +153,7 @@ int RTPathMove(const char *source, const char *target, uint32_t moveFlags, uint3
         DWORD const attrs = GetFileAttributesW((LPCWSTR)wideSource);
         if (attrs == INVALID_FILE_ATTRIBUTES)
             rc = lastErrorStatus();
-        else if (expectedType == MODE_TYPE_DIRECTORY_VALUE)
+        else if (expectedType == MODE_TYPE_DIRECTORY)
         {
             if (!(attrs & FILE_ATTRIBUTE_DIRECTORY))
                 rc = ERR_NOT_A_DIRECTORY;
