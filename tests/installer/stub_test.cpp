@@ -232,7 +232,7 @@ struct BoxCase
 
 TEST_F(StubTest, InteractiveMessagesAreMessageBoxes)
 {
-    if (!RunningUnderWine())
+    if (!IsWine())
         GTEST_SKIP() << "message boxes are observed through wine's relay trace";
     std::wstring const exe = Bundle(L"boxes.exe", OneCab);
     const BoxCase cases[] = {
@@ -490,7 +490,7 @@ TEST_F(StubTest, ExtractedFilesAreHeldUntilTheCleanup)
 
 TEST_F(StubTest, CleanupRetriesAFileThatIsInUseAndReportsItOnce)
 {
-    if (!RunningUnderWine())
+    if (!IsWine())
         GTEST_SKIP() << "message boxes are observed through wine's relay trace";
     std::wstring const exe = Bundle(L"inuse.exe", HeldPackages);
     TempDir out(L"stubout");

@@ -1,5 +1,4 @@
-// Things that only work under wine, kept apart so that the rest of the tests stays plain
-// Windows code. Tests that need them skip themselves elsewhere.
+// Things that only work under wine. Tests that need them skip elsewhere.
 #pragma once
 
 #include <string>
@@ -8,7 +7,13 @@
 
 namespace plomtest {
 
-bool RunningUnderWine();
+// True when the process runs under wine (ntdll exports wine_get_version).
+bool IsWine();
+
+// Sets what wine reports as the Windows version ("win10", "win7", ...) to programs named
+// exeName (HKCU\Software\Wine\AppDefaults\<exeName>\Version), from their next start on.
+// An empty version removes the setting. Returns false when the registry refused.
+bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version);
 
 // Message boxes cannot be read back from a headless run through the Windows API; wine's
 // relay trace shows each MessageBox call with its text, title and style. This limits the
