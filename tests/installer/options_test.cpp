@@ -146,7 +146,7 @@ TEST_F(StubOptionsTest, MsiParameterStringIsBuiltInCommandLineOrder)
 
 TEST_F(StubOptionsTest, ParameterStringHoldsExactly4095Characters)
 {
-    std::string const big(4093, 'a');
+    std::string const big(4092, 'a');
     ASSERT_TRUE(Parse({ "--msiparams", big, "bc" }));
     EXPECT_EQ(std::string(options.msiParameters), big + " bc");
 

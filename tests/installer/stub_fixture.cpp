@@ -39,7 +39,7 @@ const WORD LangEnUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 bool UpdateRcData(HANDLE update, const std::wstring &name, const void *data, DWORD size)
 {
-    return UpdateResourceW(update, RT_RCDATA, name.c_str(), LangEnUs, const_cast<void *>(data), size) != FALSE;
+    return UpdateResourceW(update, MAKEINTRESOURCEW(10), name.c_str(), LangEnUs, const_cast<void *>(data), size) != FALSE;
 }
 
 std::wstring Numbered(const wchar_t *prefix, size_t i)
@@ -76,7 +76,8 @@ bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &package
         unsigned char header[256] = {};
         uint32_t const arch = packages[i].arch;
         memcpy(header, &arch, 4);
-        std::string const resName = "BIN_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        std::string const payload = "BIN_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        std::string const resName = packages[i].resourceName.empty() ? payload : packages[i].resourceName;
         memcpy(header + 4, resName.c_str(), resName.size());
         memcpy(header + 32, packages[i].fileName.c_str(), packages[i].fileName.size());
         ok = UpdateRcData(update, Numbered(L"HDR_", i), header, sizeof(header))
@@ -89,15 +90,6 @@ bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &package
         return false;
     }
     return true;
-}
-
-bool DeleteRcData(const std::wstring &exe, const std::wstring &name)
-{
-    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
-    if (!update)
-        return false;
-    bool ok = UpdateResourceW(update, RT_RCDATA, name.c_str(), LangEnUs, nullptr, 0) != FALSE;
-    return EndUpdateResourceW(update, !ok) && ok;
 }
 
 bool SetManifestCount(const std::wstring &exe, uint8_t count)

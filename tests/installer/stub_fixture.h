@@ -18,6 +18,7 @@ struct TestPackage
     uint32_t    arch;           // 1 any, 2 x86, 3 amd64, or anything else
     std::string fileName;       // extraction name
     std::string data;           // the package's bytes
+    std::string resourceName;   // the payload name the header gives; empty: BIN_<index>
 };
 
 // The directory of the running test program, and the stub copied next to it by the build.
@@ -31,7 +32,6 @@ std::string PackageBytes(size_t size, unsigned seed);
 bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &packages, std::string *error = nullptr);
 
 // Tampering with a finished bundle through the Windows resource update functions.
-bool DeleteRcData(const std::wstring &exe, const std::wstring &name);
 bool SetManifestCount(const std::wstring &exe, uint8_t count);
 
 // Environment for a run whose temporary directory is dir.

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "paused_run.h"
+#include "box_run.h"
 #include "stub_fixture.h"
-#include "support/wine_only.h"
 
 using namespace plomtest;
 
@@ -232,39 +231,46 @@ struct BoxCase
 
 TEST_F(StubTest, InteractiveMessagesAreMessageBoxes)
 {
-    if (!IsWine())
-        GTEST_SKIP() << "message boxes are observed through wine's relay trace";
     std::wstring const exe = Bundle(L"boxes.exe", OneCab);
+    std::string const argv0 = WideToUtf8(exe);
     const BoxCase cases[] = {
         { { L"--bogus", L"--silent" }, 2, std::string("Unknown option \"--bogus\"") + SeeHelp, 0x10 },
         { { L"foo" }, 2, std::string("Parameter parsing error: INF_OPT_PLAIN_ARGUMENT") + SeeHelp, 0x10 },
         { { L"--path" }, 2, std::string("Parameter parsing error: ERR_OPT_VALUE_MISSING") + SeeHelp, 0x10 },
         { { L"--msi-prop", L"A" }, 2, "--msi-prop takes two arguments, the 2nd is missing", 0x10 },
         { { L"--version" }, 0, "Version: " + Version, 0x40 },
+        { { L"/?" }, 0, HelpText(argv0), 0x40 },
     };
-    auto const trace = EnableMessageBoxTrace();
     for (const BoxCase &c : cases)
     {
-        ProcessResult r = RunStub(exe, c.args, tmp.path(), { trace });
+        BoxRunResult r = RunCatchingMessageBoxes(exe, BuildCommandLine(exe, c.args), TempEnv(tmp.path()), work.path());
         std::string const label = WideToUtf8(c.args[0]);
+        ASSERT_TRUE(r.started) << label;
         EXPECT_EQ(r.exitCode, (unsigned long)c.exitCode) << label;
-        std::vector<MessageBoxCall> boxes = ParseMessageBoxTrace(r.err);
-        ASSERT_EQ(boxes.size(), 1u) << label << "\n" << r.err;
-        EXPECT_EQ(boxes[0].function, "MessageBoxW") << label;
-        EXPECT_EQ(boxes[0].text, c.text) << label;
-        EXPECT_EQ(boxes[0].title, "Frostgrain Installer") << label;
-        EXPECT_EQ(boxes[0].style, c.style) << label;
-        EXPECT_EQ(StripWineNoise(NormalizeNewlines(r.err)), "") << label;
+        ASSERT_EQ(r.boxes.size(), 1u) << label;
+        EXPECT_EQ(r.boxes[0].function, "MessageBoxW") << label;
+        EXPECT_EQ(r.boxes[0].text, c.text) << label;
+        EXPECT_EQ(r.boxes[0].title, "Frostgrain Installer") << label;
+        EXPECT_EQ(r.boxes[0].style, c.style) << label;
+        EXPECT_TRUE(r.boxes[0].desktopOwner) << label;
         EXPECT_EQ(r.out, "") << label;
+        EXPECT_TRUE(Entries(tmp.path()).empty()) << label;
     }
+}
 
-    // The help text is too long for the trace to show whole; its start and style suffice.
-    ProcessResult r = RunStub(exe, { L"/?" }, tmp.path(), { trace });
-    EXPECT_EQ(r.exitCode, 0u);
-    std::vector<MessageBoxCall> boxes = ParseMessageBoxTrace(r.err);
-    ASSERT_EQ(boxes.size(), 1u) << r.err;
-    EXPECT_EQ(boxes[0].text.rfind("-- Frostgrain Installer v" + Version + " --\n", 0), 0u) << boxes[0].text;
-    EXPECT_EQ(boxes[0].style, 0x40u);
+TEST_F(StubTest, SilentRunsShowNoMessageBox)
+{
+    std::wstring const exe = Bundle(L"quiet.exe", { { 1, "odd.bin", PackageBytes(10, 30) } });
+    const std::vector<std::wstring> runs[] = {
+        { L"--silent", L"--bogus" }, { L"--silent", L"-?" }, Args({ L"--silent" }, NoCertificates),
+    };
+    for (const std::vector<std::wstring> &args : runs)
+    {
+        BoxRunResult r = RunCatchingMessageBoxes(exe, BuildCommandLine(exe, args), TempEnv(tmp.path()), work.path());
+        ASSERT_TRUE(r.started);
+        EXPECT_TRUE(r.boxes.empty()) << WideToUtf8(args[1]) << ": " << r.boxes[0].text;
+        EXPECT_NE(r.out + r.err, "") << WideToUtf8(args[1]);
+    }
 }
 
 TEST_F(StubTest, SecondInstallerIsRefused)
@@ -386,12 +392,11 @@ TEST_F(StubTest, BrokenPackageResources)
 {
     // The payload of package 0 is gone: the created file is removed again by the cleanup
     // of a full run, and stays empty after --extract.
-    std::wstring const noPayload = Bundle(L"nopayload.exe", OneCab);
-    ASSERT_TRUE(DeleteRcData(noPayload, L"BIN_00"));
+    std::wstring const noPayload = Bundle(L"nopayload.exe", { { 1, "data.cab", "x", "BIN_77" } });
     ProcessResult r = RunStub(noPayload, Args({ L"--silent" }, NoCertificates), tmp.path());
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(NormalizeNewlines(r.err),
-              "error: #0: Failed to locate resource 'BIN_00': ERR_GENERAL_FAILURE\n"
+              "error: #0: Failed to locate resource 'BIN_77': ERR_GENERAL_FAILURE\n"
               + ErrorLine(noPayload, "Error extracting package #0 (data.cab): ERR_GENERAL_FAILURE"));
     EXPECT_TRUE(Entries(tmp.path()).empty());
 
@@ -440,8 +445,8 @@ TEST_F(StubTest, PackagesThatDoNotApplyAreNeitherExtractedNorInstalled)
 }
 
 // A package the installer does not know how to handle makes it show an error after the
-// extraction, and that first message box loads USER32.DLL: the run is paused there with
-// every package extracted, verified and held.
+// extraction: the run is caught inside that first message box with every package
+// extracted, verified and held.
 const std::vector<TestPackage> HeldPackages = {
     { 1, "named.cab", PackageBytes(70000, 10) },
     { 3, "unique.cab", PackageBytes(1234, 11) },
@@ -452,12 +457,13 @@ const std::vector<TestPackage> HeldPackages = {
 TEST_F(StubTest, ExtractedFilesAreHeldUntilTheCleanup)
 {
     std::wstring const exe = Bundle(L"held.exe", HeldPackages);
-    TempDir out(L"stubout");
     std::wstring extractionDir;
     std::vector<std::wstring> names;
-    bool readable = true, writable = false;
-    PausedRunResult r = RunPausedAtDllLoad(
-        exe, BuildCommandLine(exe, NoCertificates), TempEnv(tmp.path()), out.path(), L"user32.dll", [&] {
+    bool readable = true, writable = false, deletable = false;
+    BoxRunResult r = RunCatchingMessageBoxes(
+        exe, BuildCommandLine(exe, NoCertificates), TempEnv(tmp.path()), work.path(), [&](size_t index, const MessageBoxCall &) {
+            if (index != 0)
+                return;
             std::vector<std::wstring> dirs = Entries(tmp.path());
             ASSERT_EQ(dirs.size(), 1u);
             EXPECT_TRUE(IsUniqueName(dirs[0], L"")) << WideToUtf8(dirs[0]);
@@ -465,56 +471,54 @@ TEST_F(StubTest, ExtractedFilesAreHeldUntilTheCleanup)
             names = Entries(extractionDir);
             for (const std::wstring &name : names)
             {
-                readable = readable && CanOpen(extractionDir + L"\\" + name, GENERIC_READ);
-                writable = writable || CanOpen(extractionDir + L"\\" + name, GENERIC_WRITE);
+                std::wstring const path = extractionDir + L"\\" + name;
+                readable = readable && CanOpen(path, GENERIC_READ);
+                writable = writable || CanOpen(path, GENERIC_WRITE);
+                deletable = deletable || CanOpen(path, DELETE);
             }
             EXPECT_EQ(FileContents(extractionDir + L"\\named.cab"), HeldPackages[0].data);
             EXPECT_EQ(FileContents(extractionDir + L"\\odd.bin"), HeldPackages[3].data);
-            EXPECT_FALSE(DeleteFileW((extractionDir + L"\\named.cab").c_str()));
         });
     ASSERT_TRUE(r.started);
-    ASSERT_TRUE(r.paused) << r.err;
-    EXPECT_EQ(r.exitCode, 1u);
+    ASSERT_EQ(r.boxes.size(), 1u) << r.err;
+    EXPECT_EQ(r.boxes[0].text, "Internal error: Do not know how to handle file 'odd.bin' ("
+                                   + WideToUtf8(extractionDir) + "\\odd.bin).");
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
 
     // The x86 package does not apply; the amd64 one got a unique name.
     ASSERT_EQ(names.size(), 3u);
     EXPECT_TRUE(std::count(names.begin(), names.end(), L"named.cab"));
     EXPECT_TRUE(std::count(names.begin(), names.end(), L"odd.bin"));
-    auto unique = std::find_if(names.begin(), names.end(), [](const std::wstring &n) { return IsUniqueName(n, L".cab"); });
-    ASSERT_NE(unique, names.end());
+    EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::wstring &n) { return IsUniqueName(n, L".cab"); }));
     EXPECT_TRUE(readable);
     EXPECT_FALSE(writable);
+    EXPECT_FALSE(deletable);
 
     EXPECT_TRUE(Entries(tmp.path()).empty());
 }
 
 TEST_F(StubTest, CleanupRetriesAFileThatIsInUseAndReportsItOnce)
 {
-    if (!IsWine())
-        GTEST_SKIP() << "message boxes are observed through wine's relay trace";
     std::wstring const exe = Bundle(L"inuse.exe", HeldPackages);
-    TempDir out(L"stubout");
     HANDLE held = INVALID_HANDLE_VALUE;
     std::wstring heldPath, extractionDir;
-    std::vector<std::pair<std::wstring, std::wstring>> env = TempEnv(tmp.path());
-    env.push_back(EnableMessageBoxTrace());
-    PausedRunResult r = RunPausedAtDllLoad(exe, BuildCommandLine(exe, NoCertificates), env, out.path(), L"user32.dll", [&] {
-        std::vector<std::wstring> dirs = Entries(tmp.path());
-        ASSERT_EQ(dirs.size(), 1u);
-        extractionDir = tmp.file(dirs[0]);
-        heldPath = extractionDir + L"\\named.cab";
-        // Reading is allowed; not sharing delete access keeps the installer from deleting it.
-        held = CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    });
-    ASSERT_TRUE(r.paused) << r.err;
+    BoxRunResult r = RunCatchingMessageBoxes(
+        exe, BuildCommandLine(exe, NoCertificates), TempEnv(tmp.path()), work.path(), [&](size_t index, const MessageBoxCall &) {
+            if (index != 0)
+                return;
+            std::vector<std::wstring> dirs = Entries(tmp.path());
+            ASSERT_EQ(dirs.size(), 1u);
+            extractionDir = tmp.file(dirs[0]);
+            heldPath = extractionDir + L"\\named.cab";
+            // Reading is allowed; not sharing delete access keeps the installer from deleting it.
+            held = CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        });
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(r.exitCode, 1u);
 
-    std::vector<MessageBoxCall> boxes = ParseMessageBoxTrace(r.err);
-    ASSERT_EQ(boxes.size(), 2u) << r.err;
-    EXPECT_EQ(boxes[0].text.rfind("Internal error: Do not know how to handle file 'odd.bin' (", 0), 0u) << boxes[0].text;
-    EXPECT_EQ(boxes[1].text, "Failed to delete temporary file '" + WideToUtf8(heldPath) + "': ERR_SHARING_VIOLATION");
-    EXPECT_EQ(boxes[1].style, 0x10u);
+    ASSERT_EQ(r.boxes.size(), 2u) << r.err;
+    EXPECT_EQ(r.boxes[1].text, "Failed to delete temporary file '" + WideToUtf8(heldPath) + "': ERR_SHARING_VIOLATION");
+    EXPECT_EQ(r.boxes[1].style, 0x10u);
 
     // Everything else is gone; the held file and its directory stay.
     EXPECT_EQ(Entries(extractionDir), std::vector<std::wstring>{ L"named.cab" });

@@ -60,6 +60,10 @@ const StubPackageHeader *GetPackageHeader(uint32_t index)
 
 bool IsWow64(void)
 {
+#ifdef _WIN64
+    // A 64-bit build only runs on 64-bit Windows.
+    return true;
+#else
     typedef BOOL (WINAPI *PFNISWOW64PROCESS)(HANDLE, PBOOL);
     BOOL answer = TRUE;
     PFNISWOW64PROCESS pfnIsWow64Process =
@@ -69,6 +73,7 @@ bool IsWow64(void)
     if (!pfnIsWow64Process(GetCurrentProcess(), &answer))
         return false;
     return answer != FALSE;
+#endif
 }
 
 bool PackageApplies(uint32_t arch)

@@ -1,4 +1,4 @@
-#include "paused_run.h"
+#include "box_run.h"
 
 #include <windows.h>
 
@@ -94,16 +94,120 @@ bool EndsWithFileName(const std::wstring &path, const std::wstring &fileName)
     return p.size() == f.size() || p[p.size() - f.size() - 1] == L'\\' || p[p.size() - f.size() - 1] == L'/';
 }
 
+std::string ReadRemoteString(HANDLE process, uintptr_t address, bool wide)
+{
+    std::string out;
+    if (!address)
+        return out;
+    if (wide)
+    {
+        std::wstring w;
+        for (uintptr_t p = address; w.size() < 65536; p += 2)
+        {
+            wchar_t c;
+            SIZE_T got;
+            if (!ReadProcessMemory(process, (const void *)p, &c, 2, &got) || c == 0)
+                break;
+            w += c;
+        }
+        int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+        out.resize(n > 0 ? n : 0);
+        if (n > 0)
+            WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), &out[0], n, nullptr, nullptr);
+        return out;
+    }
+    for (uintptr_t p = address; out.size() < 65536; p++)
+    {
+        char c;
+        SIZE_T got;
+        if (!ReadProcessMemory(process, (const void *)p, &c, 1, &got) || c == 0)
+            break;
+        out += c;
+    }
+    return out;
+}
+
+struct Breakpoint
+{
+    uintptr_t   address = 0;
+    const char *function = nullptr;
+    bool        wide = false;
+};
+
+// Puts a breakpoint on each message box function of the user32.dll just mapped at base.
+// The functions lie at the same offsets as in this process's own copy of the library.
+void SetMessageBoxBreakpoints(HANDLE process, uintptr_t base, std::vector<Breakpoint> &breakpoints)
+{
+    HMODULE own = LoadLibraryW(L"user32.dll");
+    for (const char *fn : { "MessageBoxW", "MessageBoxA" })
+    {
+        uintptr_t const rva = (uintptr_t)GetProcAddress(own, fn) - (uintptr_t)own;
+        Breakpoint bp;
+        bp.address = base + rva;
+        bp.function = fn;
+        bp.wide = fn[10] == 'W';
+        unsigned char const int3 = 0xCC;
+        SIZE_T done;
+        if (WriteProcessMemory(process, (void *)bp.address, &int3, 1, &done))
+        {
+            FlushInstructionCache(process, (void *)bp.address, 1);
+            breakpoints.push_back(bp);
+        }
+    }
+}
+
+// Records the call whose breakpoint the thread has hit, then returns from it with IDOK
+// as if the user had clicked: the function's own code never runs.
+bool CatchMessageBox(HANDLE process, DWORD threadId, const Breakpoint &bp, MessageBoxCall &call)
+{
+    HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, threadId);
+    if (!thread)
+        return false;
+    CONTEXT ctx = {};
+    ctx.ContextFlags = CONTEXT_FULL;
+    bool ok = GetThreadContext(thread, &ctx) != FALSE;
+    if (ok)
+    {
+        uintptr_t args[4] = {};
+        uintptr_t returnAddress = 0;
+        SIZE_T got;
+#ifdef _WIN64
+        args[0] = ctx.Rcx; args[1] = ctx.Rdx; args[2] = ctx.R8; args[3] = ctx.R9;
+        ok = ReadProcessMemory(process, (const void *)ctx.Rsp, &returnAddress, sizeof(returnAddress), &got);
+        ctx.Rip = returnAddress;
+        ctx.Rsp += 8;
+        ctx.Rax = IDOK;
+#else
+        uint32_t frame[5] = {};
+        ok = ReadProcessMemory(process, (const void *)(uintptr_t)ctx.Esp, frame, sizeof(frame), &got);
+        returnAddress = frame[0];
+        for (int i = 0; i < 4; i++)
+            args[i] = frame[i + 1];
+        ctx.Eip = (DWORD)returnAddress;
+        ctx.Esp += sizeof(frame);   // stdcall: the callee pops its four arguments
+        ctx.Eax = IDOK;
+#endif
+        call.function = bp.function;
+        call.desktopOwner = (HWND)args[0] == GetDesktopWindow();
+        call.text = ReadRemoteString(process, args[1], bp.wide);
+        call.title = ReadRemoteString(process, args[2], bp.wide);
+        call.style = (unsigned long)args[3];
+        ok = ok && SetThreadContext(thread, &ctx);
+    }
+    CloseHandle(thread);
+    return ok;
+}
+
 } // namespace
 
-PausedRunResult RunPausedAtDllLoad(const std::wstring &exe, const std::wstring &cmdLine,
-                                   const std::vector<std::pair<std::wstring, std::wstring>> &env,
-                                   const std::wstring &outputDir, const std::wstring &dllFileName,
-                                   const std::function<void()> &atPause)
+BoxRunResult RunCatchingMessageBoxes(const std::wstring &exe, const std::wstring &cmdLine,
+                                     const std::vector<std::pair<std::wstring, std::wstring>> &env,
+                                     const std::wstring &outputDir,
+                                     const std::function<void(size_t, const MessageBoxCall &)> &onBox)
 {
-    PausedRunResult result;
-    std::wstring const outPath = outputDir + L"\\paused-stdout.txt";
-    std::wstring const errPath = outputDir + L"\\paused-stderr.txt";
+    BoxRunResult result;
+    std::wstring const outPath = outputDir + L"\\boxrun-stdout.txt";
+    std::wstring const errPath = outputDir + L"\\boxrun-stderr.txt";
     HANDLE out = CreateInheritableFile(outPath);
     HANDLE err = CreateInheritableFile(errPath);
     SECURITY_ATTRIBUTES sa = { sizeof(sa), nullptr, TRUE };
@@ -128,6 +232,7 @@ PausedRunResult RunPausedAtDllLoad(const std::wstring &exe, const std::wstring &
     if (!result.started)
         return result;
 
+    std::vector<Breakpoint> breakpoints;
     bool sawInitialBreakpoint = false;
     for (;;)
     {
@@ -147,20 +252,32 @@ PausedRunResult RunPausedAtDllLoad(const std::wstring &exe, const std::wstring &
                     CloseHandle(ev.u.CreateProcessInfo.hFile);
                 break;
             case LOAD_DLL_DEBUG_EVENT:
-                if (!result.paused && EndsWithFileName(LoadedDllName(ev.u.LoadDll, pi.hProcess), dllFileName))
-                {
-                    result.paused = true;
-                    atPause();
-                }
+                result.loadedDlls.push_back(LoadedDllName(ev.u.LoadDll, pi.hProcess));
+                if (breakpoints.empty() && EndsWithFileName(result.loadedDlls.back(), L"user32.dll"))
+                    SetMessageBoxBreakpoints(pi.hProcess, (uintptr_t)ev.u.LoadDll.lpBaseOfDll, breakpoints);
                 if (ev.u.LoadDll.hFile)
                     CloseHandle(ev.u.LoadDll.hFile);
                 break;
             case EXCEPTION_DEBUG_EVENT:
-                if (ev.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT && !sawInitialBreakpoint)
+            {
+                const EXCEPTION_RECORD &rec = ev.u.Exception.ExceptionRecord;
+                const Breakpoint *hit = nullptr;
+                for (const Breakpoint &bp : breakpoints)
+                    if (rec.ExceptionCode == EXCEPTION_BREAKPOINT && (uintptr_t)rec.ExceptionAddress == bp.address)
+                        hit = &bp;
+                MessageBoxCall call;
+                if (hit && CatchMessageBox(pi.hProcess, ev.dwThreadId, *hit, call))
+                {
+                    result.boxes.push_back(call);
+                    if (onBox)
+                        onBox(result.boxes.size() - 1, call);
+                }
+                else if (rec.ExceptionCode == EXCEPTION_BREAKPOINT && !sawInitialBreakpoint)
                     sawInitialBreakpoint = true;
                 else
                     status = DBG_EXCEPTION_NOT_HANDLED;
                 break;
+            }
             default:
                 break;
         }
