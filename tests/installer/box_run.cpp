@@ -224,7 +224,7 @@ BoxRunResult RunCatchingMessageBoxes(const std::wstring &exe, const std::wstring
     std::vector<wchar_t> cmd(cmdLine.begin(), cmdLine.end());
     cmd.push_back(0);
     result.started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
-                                    DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT, envBlock.data(), nullptr,
+                                    DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, envBlock.data(), nullptr,
                                     &si, &pi) != FALSE;
     CloseHandle(in);
     CloseHandle(out);

@@ -3,6 +3,7 @@
 // runs while the program stands still inside the call, and the call then returns IDOK
 // without showing anything. So interactive-mode runs can be checked exactly, never wait
 // for a click, and can be paused at the first message at a known point of the run.
+// The program starts without a console, as it would from the Windows shell.
 #pragma once
 
 #include <functional>

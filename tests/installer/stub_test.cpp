@@ -273,6 +273,60 @@ TEST_F(StubTest, SilentRunsShowNoMessageBox)
     }
 }
 
+TEST_F(StubTest, StubCarriesIconVersionAndManifest)
+{
+    std::wstring const exe = StubExe();
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14) /*RT_GROUP_ICON*/), nullptr);
+    HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24) /*RT_MANIFEST*/);
+    ASSERT_NE(manifest, nullptr);
+    std::string const xml((const char *)LockResource(LoadResource(image, manifest)), SizeofResource(image, manifest));
+    EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("PerMonitorV2"), std::string::npos) << xml;
+    // Packages are added to copies; the stub itself carries none.
+    EXPECT_EQ(FindResourceW(image, L"MANIFEST", MAKEINTRESOURCEW(10)), nullptr);
+    FreeLibrary(image);
+
+    DWORD ignored = 0;
+    DWORD const size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
+    EXPECT_EQ(fixed->dwFileVersionMS, (DWORD)(PLOM_VERSION_MAJOR << 16 | PLOM_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, (DWORD)(PLOM_VERSION_BUILD << 16 | PLOM_VERSION_REVISION));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    const wchar_t *text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\FileDescription", (void **)&text, &len));
+    EXPECT_EQ(std::wstring(text), L"Frostgrain Installer");
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\ProductName", (void **)&text, &len));
+    EXPECT_EQ(std::wstring(text), L"Frostgrain");
+}
+
+TEST_F(StubTest, VerboseRunsGoThrough)
+{
+    // The summary goes to a console of its own, which a test cannot read; the run itself
+    // is unchanged, and its errors are still message boxes unless it is silent.
+    std::wstring const exe = Bundle(L"verbose.exe", OneCab);
+    BoxRunResult r = RunCatchingMessageBoxes(exe, BuildCommandLine(exe, Args({ L"--silent", L"-v", L"-v" }, NoCertificates)),
+                                             TempEnv(tmp.path()), work.path());
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_TRUE(Entries(tmp.path()).empty());
+
+    std::wstring const odd = Bundle(L"verbose-odd.exe", { { 1, "odd.bin", PackageBytes(10, 31) } });
+    r = RunCatchingMessageBoxes(odd, BuildCommandLine(odd, Args({ L"--verbose" }, NoCertificates)), TempEnv(tmp.path()),
+                                work.path());
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text.rfind("Internal error: Do not know how to handle file 'odd.bin' (", 0), 0u) << r.boxes[0].text;
+    EXPECT_TRUE(Entries(tmp.path()).empty());
+}
+
 TEST_F(StubTest, SecondInstallerIsRefused)
 {
     std::wstring const exe = Bundle(L"second.exe", OneCab);
