@@ -9,7 +9,7 @@ here=$(dirname "$(readlink -f "$0")")
 
 packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user-static wixl msitools
-          gcab osslsigncode openssl googletest clang)
+          gcab osslsigncode openssl googletest clang libclang-rt-14-dev nsis)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The whole test suite: set-up, build, the x86_64 suite under wine64 and the i686
-# acceptance set under the emulated 32-bit loader. Extra arguments go to ctest.
+# acceptance set under the emulated 32-bit loader, then a short fuzzing run of the portable
+# runtime (PLOM_FUZZ_RUNS executions per target). Extra arguments go to ctest.
 set -euo pipefail
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
 . "$root/scripts/wine-env.sh"
@@ -12,4 +13,6 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 status=0
 ctest --preset x86_64 -j2 "$@" || status=1
 ctest --preset i686 "$@" || status=1
+# The portable runtime under the fuzzers, with a small budget per target.
+"$root/scripts/fuzz.sh" "${PLOM_FUZZ_RUNS:-20000}" || status=1
 exit $status

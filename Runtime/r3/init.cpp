@@ -3,6 +3,7 @@
 #include "kelp/err.h"
 #include "kelp/path.h"
 #include "kelp/string.h"
+#include "kelp/system.h"
 
 #include <windows.h>
 
@@ -51,10 +52,15 @@ int rtProcInitExePath(void)
 
 int rtR3InitBody(uint32_t flags, int argc, char ***argv)
 {
+    // Version, loader hardening (unless deferred) and the optional entry points first.
+    int rc = RTWinInitNative(flags);
+    if (RT_FAILURE(rc))
+        return rc;
+
     ProcessInfo.processId = GetCurrentProcessId();
     ProcessInfo.initFlags |= flags;
 
-    int rc = rtProcInitExePath();
+    rc = rtProcInitExePath();
     if (RT_FAILURE(rc))
         return rc;
 
@@ -81,22 +87,27 @@ int RTR3Init(int argc, char ***argv, uint32_t flags)
     LONG const count = InterlockedIncrement((volatile LONG *)&ProcessInfo.initCount);
     if (count > 1)
     {
+        int hardeningRc = 0;
         ProcessInfo.initFlags |= RTR3INIT_FLAG_REPEATED;
         if ((ProcessInfo.initFlags & RTR3INIT_FLAG_NO_HARDENING) && !(flags & RTR3INIT_FLAG_NO_HARDENING))
         {
             ProcessInfo.initFlags &= ~(uint32_t)RTR3INIT_FLAG_NO_HARDENING;
             ProcessInfo.initFlags |= flags & RTR3INIT_FLAG_SYSTEM32_ONLY;
+            // The hardening that the first call deferred; its failure is this call's result.
+            hardeningRc = RTWinInitHardening(ProcessInfo.initFlags);
         }
         if (argc == 0)
-            return 0;
+            return hardeningRc;
         char **const vector = argv ? *argv : nullptr;
         if (ProcessInfo.argc < 0)
         {
             ProcessInfo.argc = argc;
             ProcessInfo.argv = vector;
-            return 0;
+            return hardeningRc;
         }
-        return ProcessInfo.argc == argc && ProcessInfo.argv == vector ? 0 : ERR_BAD_SEQUENCE;
+        if (ProcessInfo.argc != argc || ProcessInfo.argv != vector)
+            return ERR_BAD_SEQUENCE;
+        return hardeningRc;
     }
 
     InterlockedExchange(&g_rtInitInProgress, 1);

@@ -450,6 +450,8 @@ TEST(FormatNesting, NAndM)
     // %M continues in the new format; the rest of the first is never read.
     EXPECT_EQ(Fmt("a%M never", "b%d-%s", 5, "c"), "ab5-c");
     EXPECT_EQ(Fmt("%d%M", 1, "%d", 2), "12");
+    // An unusable list pointer is never followed.
+    EXPECT_EQ(Fmt("[%N]%d", "%d", (va_list *)nullptr, 5), "[]5");
 }
 
 int CheckedNested(char *buf, size_t size, const char *inner, ...)

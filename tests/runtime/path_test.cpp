@@ -142,6 +142,8 @@ const AbsCase g_absCases[] = {
     { "D:\\a\\..\\b",   "f",            0, 0, "D:\\b\\f" },
     { "\\\\srv\\share\\dir", "..\\..\\x", 0, 0, "\\\\srv\\share\\x" },
     { "\\\\srv\\share\\dir", "\\x",     0, 0, "\\\\srv\\share\\x" },
+    // Separators doubled in the base do not reach the drive prefix.
+    { "\\\\srv\\\\share\\dir", "\\x",   0, 0, "\\\\srv\\share\\x" },
     { "\\\\srv\\share", "x",            0, 0, "\\\\srv\\share\\x" },
     { "\\\\server",     "x",            0, ERR_PATH_BAD_BASE, nullptr },
     { "rel",            "f",            0, 0, "{cwd}\\rel\\f" },

@@ -3,17 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "support/process_runner.h"
+
 #include <string>
 #include <vector>
 
 namespace {
 
-struct RunResult
-{
-    DWORD       exitCode = 0xFFFFFFFF;
-    std::string out;
-    std::string err;
-};
+typedef plomtest::ProcessResult RunResult;
 
 std::wstring SiblingPath(const wchar_t *name)
 {
@@ -23,61 +20,13 @@ std::wstring SiblingPath(const wchar_t *name)
     return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
 }
 
-HANDLE MakeCaptureFile(const wchar_t *tag)
-{
-    wchar_t dir[MAX_PATH], file[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    GetTempFileNameW(dir, tag, 0, file);
-    SECURITY_ATTRIBUTES sa = { sizeof(sa), nullptr, TRUE };
-    return CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-}
-
-std::string ReadAll(HANDLE file)
-{
-    std::string text;
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    char buf[4096];
-    DWORD got;
-    while (ReadFile(file, buf, sizeof(buf), &got, nullptr) && got)
-        text.append(buf, got);
-    return text;
-}
-
 // Runs argvprint.exe with exactly `cmdLine` as its command line.
-RunResult RunArgvPrint(const std::wstring &cmdLine)
+RunResult RunArgvPrint(const std::wstring &cmdLine, const plomtest::ProcessOptions &options = {})
 {
-    RunResult result;
-    std::wstring const app = SiblingPath(L"argvprint.exe");
-    HANDLE out = MakeCaptureFile(L"out");
-    HANDLE err = MakeCaptureFile(L"err");
-    EXPECT_NE(out, INVALID_HANDLE_VALUE);
-    EXPECT_NE(err, INVALID_HANDLE_VALUE);
-
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi = {};
-    std::vector<wchar_t> buffer(cmdLine.begin(), cmdLine.end());
-    buffer.push_back(L'\0');
-    BOOL ok = CreateProcessW(app.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &si, &pi);
-    EXPECT_TRUE(ok) << "CreateProcessW failed: " << GetLastError();
-    if (ok)
-    {
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        GetExitCodeProcess(pi.hProcess, &result.exitCode);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    result.out = ReadAll(out);
-    result.err = ReadAll(err);
-    CloseHandle(out);
-    CloseHandle(err);
-    return result;
+    RunResult r = plomtest::RunProcess(SiblingPath(L"argvprint.exe"), cmdLine, options);
+    EXPECT_TRUE(r.started) << "CreateProcessW failed: " << r.startError;
+    EXPECT_FALSE(r.timedOut);
+    return r;
 }
 
 // Reads the "argc=N" and "LEN:TEXT" lines; false when the output does not have that shape.
@@ -138,7 +87,7 @@ TEST(Startup, CommandLinesBecomeArgumentVectors)
     {
         SCOPED_TRACE(testing::Message() << "row " << (&c - kCommandLines));
         RunResult const r = RunArgvPrint(c.cmdLine);
-        EXPECT_EQ(r.exitCode, 42u);
+        EXPECT_EQ(r.exitCode, 42ul);
         EXPECT_EQ(r.err, "");
         std::vector<std::string> args;
         size_t rest = 0;
@@ -155,7 +104,7 @@ TEST(Startup, EmptyCommandLineStillCallsMain)
     // Windows leaves it empty. Either way main runs with a terminated vector. (The rows of
     // blanks above reach main with no arguments on both.)
     RunResult const r = RunArgvPrint(L"");
-    EXPECT_EQ(r.exitCode, 42u);
+    EXPECT_EQ(r.exitCode, 42ul);
     std::vector<std::string> args;
     size_t rest = 0;
     ASSERT_TRUE(ParseArgs(r.out, &args, &rest)) << r.out;
@@ -170,7 +119,7 @@ TEST(Startup, EmptyCommandLineStillCallsMain)
 TEST(Startup, InitialisersRunBeforeMainAndTerminationRunsCallbacks)
 {
     RunResult const r = RunArgvPrint(L"prog");
-    EXPECT_EQ(r.exitCode, 42u);
+    EXPECT_EQ(r.exitCode, 42ul);
     // Status-returning initialisers, then the others and the constructors, all before main;
     // at the end the exit callbacks newest first (the static destructor registered during
     // start-up), then the pre-terminators and terminators.
@@ -214,10 +163,10 @@ TEST(Startup, FailingStaticInitialiserEndsTheProcess)
     const DWORD values[] = { 5, 1234567 };
     for (DWORD v : values)
     {
-        SetEnvironmentVariableW(L"ARGVPRINT_FAIL", std::to_wstring(v).c_str());
-        RunResult const r = RunArgvPrint(L"prog a b");
-        SetEnvironmentVariableW(L"ARGVPRINT_FAIL", nullptr);
-        EXPECT_EQ(r.exitCode, v);
+        plomtest::ProcessOptions options;
+        options.env.push_back({ L"ARGVPRINT_FAIL", std::to_wstring(v) });
+        RunResult const r = RunArgvPrint(L"prog a b", options);
+        EXPECT_EQ(r.exitCode, (unsigned long)v);
         char hex[16];
         snprintf(hex, sizeof(hex), "%lx", (unsigned long)v);
         EXPECT_EQ(r.err, "A C static initializor failed (" + std::to_string(v) + " (0x" + hex + ")\r\n");
@@ -229,7 +178,7 @@ TEST(Startup, FailingStaticInitialiserEndsTheProcess)
 TEST(Startup, CommandLineThatIsNotValidUtf16)
 {
     RunResult const r = RunArgvPrint(std::wstring(L"prog ") + L'\xD800' + L"x");
-    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_EQ(r.exitCode, 3ul);
     EXPECT_EQ(r.err.rfind("Failed to convert command line to UTF-8: -", 0), 0u) << r.err;
     EXPECT_EQ(r.out.find("argc="), std::string::npos) << r.out;
 }

@@ -138,17 +138,21 @@ int drivePrefix(const char *base, char *prefix, size_t size)
             }
             if (p->props & PATH_UNC)
             {
+                // The root entry and the share entry, not the text between them: extra
+                // separators there must not reach the result.
                 size_t len = p->comps[0].length;
-                if (p->count >= 2 && (p->props & PATH_ROOT_SLASH)
-                    && !(p->props & PATH_SPECIAL_UNC))
-                    len = p->comps[1].offset + p->comps[1].length;
-                else if (isDosSep(base[len - 1]))
+                bool const share = p->count >= 2 && (p->props & PATH_ROOT_SLASH)
+                                && !(p->props & PATH_SPECIAL_UNC);
+                if (!share && isDosSep(base[len - 1]))
                     len--;
-                if (len >= size)
+                size_t const shareLen = share ? p->comps[1].length : 0;
+                if (len + shareLen >= size)
                     return ERR_BUFFER_OVERFLOW;
                 for (size_t i = 0; i < len; i++)
                     prefix[i] = isDosSep(base[i]) ? '\\' : base[i];
-                prefix[len] = '\0';
+                for (size_t i = 0; i < shareLen; i++)
+                    prefix[len + i] = base[p->comps[1].offset + i];
+                prefix[len + shareLen] = '\0';
                 return 0;
             }
         }

@@ -402,6 +402,8 @@ size_t rtFmtRun(FormatOutputFn output, void *outputArg, FormatExtensionFn extens
             {
                 const char *nestedFormat = va_arg(*args, const char *);
                 va_list *nestedArgs = va_arg(*args, va_list *);
+                if (!RTIsValidPtr(nestedArgs))
+                    break;
                 va_list copy;
                 va_copy(copy, *nestedArgs);
                 total += RTFmtEmitV(output, outputArg, extension, extensionArg, nestedFormat, copy);

@@ -56,3 +56,43 @@ inline ULONG rtNtPebOsMajorVersion()
     return *(ULONG const *)(rtNtCurrentPeb() + 0xA4);
 #endif
 }
+
+// File and directory queries.
+#define KELP_STATUS_MORE_ENTRIES       ((NTSTATUS)0x00000105L)
+#define KELP_STATUS_BUFFER_OVERFLOW    ((NTSTATUS)0x80000005L)
+#define KELP_STATUS_NO_MORE_FILES      ((NTSTATUS)0x80000006L)
+#define KELP_STATUS_NO_MORE_ENTRIES    ((NTSTATUS)0x8000001AL)
+#define KELP_STATUS_NO_SUCH_FILE       ((NTSTATUS)0xC000000FL)
+#define KELP_STATUS_ACCESS_DENIED      ((NTSTATUS)0xC0000022L)
+#define KELP_STATUS_SHARING_VIOLATION  ((NTSTATUS)0xC0000043L)
+#define KELP_STATUS_INVALID_OPTION     ((NTSTATUS)0xC00000F7L)
+
+// One entry of NtQueryDirectoryObject's result; an entry with an empty name ends the array.
+struct KELP_OBJECT_DIRECTORY_INFORMATION
+{
+    UNICODE_STRING Name;
+    UNICODE_STRING TypeName;
+};
+
+extern "C" {
+NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes,
+                                         PFILE_NETWORK_OPEN_INFORMATION FileInformation);
+NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
+                                    PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock,
+                                    PVOID FileInformation, ULONG Length,
+                                    FILE_INFORMATION_CLASS FileInformationClass,
+                                    BOOLEAN ReturnSingleEntry, PUNICODE_STRING FileName,
+                                    BOOLEAN RestartScan);
+NTSTATUS NTAPI NtQueryDirectoryObject(HANDLE DirectoryHandle, PVOID Buffer, ULONG Length,
+                                      BOOLEAN ReturnSingleEntry, BOOLEAN RestartScan,
+                                      PULONG Context, PULONG ReturnLength);
+}
+
+inline ULONG rtNtPebOsMinorVersion()
+{
+#if defined(__x86_64__)
+    return *(ULONG const *)(rtNtCurrentPeb() + 0x11C);
+#else
+    return *(ULONG const *)(rtNtCurrentPeb() + 0xA8);
+#endif
+}

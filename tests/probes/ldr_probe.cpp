@@ -1,0 +1,59 @@
+// Asks the loader for DLLs that exist beside this program and in its current directory,
+// one of them under a system DLL's name, and reports what was loaded.
+#include "kelp/init.h"
+#include "kelp/ldr.h"
+#include "kelp/system.h"
+
+#include "probe_out.h"
+
+namespace {
+
+bool markerSet()
+{
+    WCHAR value[16];
+    return GetEnvironmentVariableW(L"PLOM_FAKE_DLL_MARKER", value, 16) != 0;
+}
+
+bool inSystemDir(RTLDRMOD mod)
+{
+    WCHAR sysDir[MAX_PATH], file[MAX_PATH];
+    UINT const cwcSys = GetSystemDirectoryW(sysDir, MAX_PATH);
+    DWORD const cwcFile = GetModuleFileNameW((HMODULE)RTLdrGetNativeHandle(mod), file, MAX_PATH);
+    if (!cwcSys || cwcFile <= cwcSys || (file[cwcSys] != '\\' && file[cwcSys] != '/'))
+        return false;
+    file[cwcSys] = 0;
+    return CompareStringOrdinal(sysDir, -1, file, -1, TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+extern "C" int main(int, char **, char **)
+{
+    int rc = RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
+    ProbePrint("init %d\n", rc);
+
+    RTLDRMOD mod = nullptr;
+    rc = RTLdrLoadSystem("plomfake.dll", RTLDRLOAD_NO_UNLOAD, &mod);
+    ProbePrint("app-only %d\n", rc);
+    rc = RTLdrLoadSystem("plomfake", RTLDRLOAD_NO_UNLOAD, &mod);
+    ProbePrint("app-only-nosuffix %d\n", rc);
+
+    rc = RTLdrLoadSystem("msimg32", RTLDRLOAD_NO_UNLOAD, &mod);
+    ProbePrint("planted %d %d\n", rc, rc == 0 && inSystemDir(mod));
+    RTLdrClose(mod);
+    ProbePrint("marker %d\n", markerSet());
+
+    // The fake DLL does leave its marker when it really gets loaded.
+    char path[MAX_PATH * 3];
+    WCHAR wpath[MAX_PATH];
+    DWORD cwc = GetModuleFileNameW(nullptr, wpath, MAX_PATH);
+    while (cwc && wpath[cwc - 1] != '\\')
+        cwc--;
+    wpath[cwc] = 0;
+    int const cb = WideCharToMultiByte(CP_UTF8, 0, wpath, -1, path, sizeof(path), nullptr, nullptr);
+    RTFmtBuffer(path + (cb > 0 ? cb - 1 : 0), sizeof(path) - (cb > 0 ? cb - 1 : 0), "plomfake.dll");
+    rc = RTLdrLoad(path, &mod, 0, nullptr);
+    ProbePrint("control %d %d\n", rc, markerSet());
+    RTLdrClose(mod);
+    return 0;
+}
