@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "kelp/err.h"
 #include "kelp/getopt.h"
+#include "kelp/init.h"
+#include "kelp/stream.h"
 
 namespace {
 
@@ -707,6 +711,83 @@ TEST(GetOptCase, IgnoreCaseEntries)
         ArgVector args({ c.arg });
         EXPECT_EQ(Parse(table, RT_ELEMENTS(table), args), c.expected) << c.arg;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Reads back what RTGetOptReportError printed, with standard error pointed at a file.
+struct ErrorCapture
+{
+    ErrorCapture()
+    {
+        EXPECT_EQ(RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY), 0);
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        path = std::string(dir) + "getopt_report_" + std::to_string(GetCurrentProcessId()) + ".txt";
+        EXPECT_EQ(RTStreamOpen(path.c_str(), "w", &stream), 0);
+        saved = StreamStdErr;
+        StreamStdErr = stream;
+    }
+    std::string Finish()
+    {
+        StreamStdErr = saved;
+        EXPECT_EQ(RTStreamClose(stream), 0);
+        std::string text;
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        char buf[4096];
+        DWORD got = 0;
+        while (h != INVALID_HANDLE_VALUE && ReadFile(h, buf, sizeof(buf), &got, nullptr) && got)
+            text.append(buf, got);
+        CloseHandle(h);
+        DeleteFileA(path.c_str());
+        return text;
+    }
+    std::string path;
+    Stream *stream = nullptr;
+    Stream *saved = nullptr;
+};
+
+TEST(GetOptReportError, OneLinePerResult)
+{
+    const OptionDef *const path = &kInstallerOptions[16];
+    struct Case
+    {
+        int              rc;
+        const char      *text;   // the record's text member, or null
+        const OptionDef *def;    // the record's first member, when text is null
+        const char      *line;
+    };
+    const Case cases[] =
+    {
+        { INF_OPT_PLAIN_ARGUMENT, "foo", nullptr, "Invalid parameter: foo" },
+        { 'x', nullptr, path, "Unhandled option: -x" },
+        { 1000, nullptr, path, "Unhandled option: 1000 (0x3e8)" },
+        { 127, nullptr, path, "Unhandled option: 127 (0x7f)" },
+        { ERR_OPT_UNKNOWN, "--bogus", nullptr, "Unknown option: '--bogus'" },
+        { ERR_OPT_VALUE_MISSING, nullptr, nullptr, "an option that needs a value has none (option parser)" },
+        { ERR_OPT_VALUE_FORMAT, nullptr, path, "The value given '--path' has an invalid format." },
+        { ERR_OPT_VALUE_MISSING, nullptr, path, "--path: an option that needs a value has none (option parser)" },
+    };
+    ErrorCapture capture;
+    for (const Case &c : cases)
+    {
+        OptionValue v;
+        memset(&v, 0, sizeof(v));
+        if (c.text)
+            v.str = c.text;
+        else
+            v.def = c.def;
+        EXPECT_EQ(RTGetOptReportError(c.rc, &v), 2) << c.rc;
+    }
+    std::string const out = capture.Finish();
+
+    std::string const prefix = std::string(ProcessInfo.execPath + ProcessInfo.fileNameOffset) + ": error: ";
+    std::string expected;
+    for (const Case &c : cases)
+        expected += prefix + c.line + "\r\n";
+    EXPECT_EQ(out, expected);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The table-driven option parser: one call per option, no allocation, no copies.
 #include "kelp/getopt.h"
 #include "kelp/err.h"
+#include "kelp/message.h"
 #include "kelp/number.h"
 #include "kelp/string.h"
 
@@ -583,4 +584,23 @@ int RTGetOptTakeValue(OptionParserState *s, OptionValue *value, uint32_t typeFla
     if ((s->initFlags & OPT_INIT_MIXED) && skipped)
         rtOptMoveArg(s, at, at + skipped);
     return rtOptConvertValue(text, typeFlags, value);
+}
+
+int RTGetOptReportError(int rc, const OptionValue *value)
+{
+    if (rc == INF_OPT_PLAIN_ARGUMENT)
+        RTMsgReportError("Invalid parameter: %s", value->str);
+    else if (rc >= 33 && rc <= 126)
+        RTMsgReportError("Unhandled option: -%c", rc);
+    else if (rc > 0)
+        RTMsgReportError("Unhandled option: %i (%#x)", rc, rc);
+    else if (rc == ERR_OPT_UNKNOWN)
+        RTMsgReportError("Unknown option: '%s'", value->str);
+    else if (!value->def)
+        RTMsgReportError("%Rrs\n", rc);
+    else if (rc == ERR_OPT_VALUE_FORMAT)
+        RTMsgReportError("The value given '%s' has an invalid format.", value->def->longName);
+    else
+        RTMsgReportError("%s: %Rrs\n", value->def->longName, rc);
+    return 2;
 }
