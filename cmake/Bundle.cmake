@@ -53,3 +53,12 @@ function(plom_path_definition target name path)
     string(REPLACE "\\" "\\\\" win "${win}")
     target_compile_definitions(${target} PRIVATE "${name}=L\"${win}\"")
 endfunction()
+
+# The bundle builder as a Windows program (built by tests/bundle), for test programs that
+# make bundles while they run: plom_use_bundle_tool(<target>) defines PLOM_BUNDLE_EXE
+# (its path as the test sees it) and builds it first.
+set(PLOM_BUNDLE_TOOL_EXE ${CMAKE_BINARY_DIR}/tools/PlomBundle.exe)
+function(plom_use_bundle_tool target)
+    plom_path_definition(${target} PLOM_BUNDLE_EXE ${PLOM_BUNDLE_TOOL_EXE})
+    add_dependencies(${target} plom_bundle_tool_exe)
+endfunction()

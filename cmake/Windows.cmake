@@ -23,10 +23,12 @@ endfunction()
 set(PLOM_CHECK_IMPORTS ${CMAKE_SOURCE_DIR}/cmake/check-imports.sh)
 
 # A program built like the product: own entry point, no run-time library, imports only
-# kernel32 and ntdll (plus the DLLs named in ALLOW_DLLS), checked after every link.
-#   plom_add_freestanding_exe(name [GUI] [DLL] SOURCES ... [LIBS ...] [ALLOW_DLLS ...] [LINK_OPTIONS ...])
+# kernel32 and ntdll (plus the DLLs named in ALLOW_DLLS, and those in DELAY_DLLS as delay
+# imports only), checked after every link.
+#   plom_add_freestanding_exe(name [GUI] [DLL] SOURCES ... [LIBS ...] [ALLOW_DLLS ...]
+#                             [DELAY_DLLS ...] [LINK_OPTIONS ...])
 function(plom_add_freestanding_exe name)
-    cmake_parse_arguments(ARG "GUI;DLL" "" "SOURCES;LIBS;ALLOW_DLLS;LINK_OPTIONS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;DLL" "" "SOURCES;LIBS;ALLOW_DLLS;DELAY_DLLS;LINK_OPTIONS" ${ARGN})
     if(ARG_DLL)
         add_library(${name} SHARED ${ARG_SOURCES})
         set_target_properties(${name} PROPERTIES PREFIX "")
@@ -48,10 +50,14 @@ function(plom_add_freestanding_exe name)
         target_link_options(${name} PRIVATE -mconsole)
     endif()
     target_link_options(${name} PRIVATE ${ARG_LINK_OPTIONS})
+    set(delayed)
+    foreach(dll ${ARG_DELAY_DLLS})
+        list(APPEND delayed delay:${dll})
+    endforeach()
     # libgcc supplies the stack probes and, on i686, 64-bit division.
     target_link_libraries(${name} PRIVATE -lkernel32 -lntdll -lgcc)
     add_custom_command(TARGET ${name} POST_BUILD
         COMMAND ${PLOM_CHECK_IMPORTS} ${CMAKE_OBJDUMP} $<TARGET_FILE:${name}>
-                KERNEL32.dll ntdll.dll ${ARG_ALLOW_DLLS}
+                KERNEL32.dll ntdll.dll ${ARG_ALLOW_DLLS} ${delayed}
         VERBATIM)
 endfunction()

@@ -21,14 +21,20 @@ namespace fs = std::filesystem;
 const uint16_t kRtRcdata = STUB_RESOURCE_TYPE_RCDATA;
 const uint16_t kLanguage = STUB_RESOURCE_LANGUAGE;
 
+// Every path and name inside the tool is UTF-8, also on Windows.
+fs::path U8(const std::string &s)
+{
+    return fs::u8path(s);
+}
+
 bool ReadFile(const std::string &path, std::vector<uint8_t> &data, std::string &error)
 {
     std::error_code ec;
-    if (fs::is_directory(path, ec)) {
+    if (fs::is_directory(U8(path), ec)) {
         error = "'" + path + "' is a directory";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(U8(path), std::ios::binary);
     if (!in) {
         error = "cannot open '" + path + "': " + std::strerror(errno);
         return false;
@@ -255,7 +261,7 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
             error = what + "no architecture given";
             return false;
         }
-        std::string fileName = p.fileName.empty() ? fs::path(p.path).filename().string() : p.fileName;
+        std::string fileName = p.fileName.empty() ? U8(p.path).filename().u8string() : p.fileName;
         std::string resName = p.resourceName.empty() ? Format(STUB_PAYLOAD_NAME_FORMAT, (unsigned)i) : p.resourceName;
         if (!CheckFileName(fileName, why) || !CheckResourceName(resName, why)) {
             error = what + why;
@@ -412,30 +418,30 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
 bool WriteOutput(const std::string &path, const std::vector<uint8_t> &data, std::string &error)
 {
     std::error_code ec;
-    if (fs::is_directory(path, ec)) {
+    if (fs::is_directory(U8(path), ec)) {
         error = "output '" + path + "' is a directory";
         return false;
     }
-    fs::path target(path);
+    fs::path target = U8(path);
     fs::path temp = target;
     temp += ".partial";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) {
-            error = "cannot create '" + temp.string() + "': " + std::strerror(errno);
+            error = "cannot create '" + temp.u8string() + "': " + std::strerror(errno);
             return false;
         }
         out.write(reinterpret_cast<const char *>(data.data()), (std::streamsize)data.size());
         out.close();
         if (!out) {
-            error = "cannot write '" + temp.string() + "'";
+            error = "cannot write '" + temp.u8string() + "'";
             fs::remove(temp, ec);
             return false;
         }
     }
     fs::rename(temp, target, ec);
     if (ec) {
-        error = "cannot rename '" + temp.string() + "' to '" + path + "': " + ec.message();
+        error = "cannot rename '" + temp.u8string() + "' to '" + path + "': " + ec.message();
         fs::remove(temp, ec);
         return false;
     }

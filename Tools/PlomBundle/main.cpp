@@ -2,8 +2,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bundle.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -34,9 +40,27 @@ int Fail(const std::string &message)
 
 int main(int argc, char **argv)
 {
+    std::vector<std::string> args(argv, argv + argc);
+#ifdef _WIN32
+    // The arguments as UTF-8, whatever the ANSI code page is.
+    int wargc = 0;
+    wchar_t **wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+    if (wargv) {
+        args.clear();
+        for (int i = 0; i < wargc; i++) {
+            int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string a(n > 0 ? n - 1 : 0, '\0');
+            if (n > 1)
+                WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, &a[0], n, nullptr, nullptr);
+            args.push_back(a);
+        }
+        LocalFree(wargv);
+    }
+#endif
+    argc = (int)args.size();
     plombundle::BundleSpec spec;
     for (int i = 1; i < argc; i++) {
-        std::string opt = argv[i];
+        std::string opt = args[i];
         if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -52,7 +76,7 @@ int main(int argc, char **argv)
         if (takesValue) {
             if (i + 1 >= argc)
                 return Fail("option " + opt + " needs a value");
-            value = argv[++i];
+            value = args[++i];
         }
         bool perPackage = opt == "--arch" || opt == "--name" || opt == "--resource" || opt == "--no-payload";
         if (perPackage && spec.packages.empty())

@@ -321,6 +321,57 @@ TEST_P(Bundles, ValidImageWithCorrectChecksum)
     }
 }
 
+// The same tool built for Windows: the same bytes as the host's build, Unicode paths
+// and names through the wide command line, and the same refusal of bad input.
+TEST(BundleToolOnWindows, SameOutputUnicodePathsAndBadInput)
+{
+    TempDir dir(L"bundle tool");
+    ASSERT_TRUE(dir.ok());
+    const std::wstring payloads = PAYLOAD_DIR, stubs = STUB_DIR;
+    std::wstring out = dir.file(L"out.exe");
+    ProcessResult r = RunProcessArgs(PLOM_BUNDLE_EXE, {
+        L"--stub", stubs + L"\\stub64.exe", L"--output", out,
+        L"--package", payloads + L"\\odd.msi", L"--arch", L"amd64",
+        L"--package", payloads + L"\\empty.cab", L"--arch", L"any", L"--name", L"Empty package.cab",
+        L"--package", payloads + L"\\block.cab", L"--arch", L"4", L"--resource", L"payload_block",
+        L"--name", L"Bl\u00f6ck package.cab"});
+    ASSERT_TRUE(r.started) << r.startError;
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    std::string mine, host;
+    ASSERT_TRUE(ReadWholeFile(out, mine));
+    ASSERT_TRUE(ReadWholeFile(std::wstring(BUNDLE_DIR) + L"\\stub64-three.exe", host));
+    EXPECT_TRUE(mine == host) << "the Windows build wrote " << mine.size() << " bytes, the host's "
+                              << host.size();
+
+    // A package whose own file name (the default extraction name) is not ASCII.
+    std::string payload;
+    ASSERT_TRUE(ReadWholeFile(payloads + L"\\odd.msi", payload));
+    std::wstring odd = dir.file(L"p\u00e4ckage \u4e2d.msi");
+    ASSERT_TRUE(WriteWholeFile(odd, payload));
+    std::wstring out2 = dir.file(L"\u00fcnicode out.exe");
+    r = RunProcessArgs(PLOM_BUNDLE_EXE, {L"--stub", stubs + L"\\stub64.exe", L"--output", out2,
+                                         L"--package", odd, L"--arch", L"any"});
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    {
+        Module bundle(out2);
+        ASSERT_NE(bundle.get(), nullptr);
+        bool ok;
+        std::string hdr = ResourceBytes(bundle.get(), MAKEINTRESOURCEW(10), L"HDR_00", 1033, ok);
+        ASSERT_TRUE(ok);
+        Package expected{L"", 1, "BIN_00", "BIN_00", "p\xc3\xa4" "ckage \xe4\xb8\xad" ".msi"};
+        EXPECT_TRUE(hdr == ExpectedHeader(expected));
+        EXPECT_TRUE(ResourceBytes(bundle.get(), MAKEINTRESOURCEW(10), L"BIN_00", 1033, ok) == payload);
+    }
+
+    std::wstring out3 = dir.file(L"never.exe");
+    r = RunProcessArgs(PLOM_BUNDLE_EXE, {L"--stub", stubs + L"\\stub64.exe", L"--output", out3,
+                                         L"--package", dir.file(L"missing.msi"), L"--arch", L"any"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("PlomBundle: error: package #0"), std::string::npos) << r.err;
+    EXPECT_FALSE(PathExists(out3));
+    EXPECT_FALSE(PathExists(out3 + L".partial"));
+}
+
 std::string CaseName(const ::testing::TestParamInfo<BundleCase> &info)
 {
     std::string n = WideToUtf8(info.param.bundle);

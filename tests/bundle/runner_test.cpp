@@ -11,6 +11,7 @@
 
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/wine_only.h"
 
 using namespace plomtest;
 
@@ -73,6 +74,24 @@ int RunChild(int argc, wchar_t **argv)
         while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof(buf), &n, nullptr) && n)
             all.append(buf, n);
         WriteAll(out, std::to_string(all.size()) + ":" + all.substr(0, 16));
+        return 0;
+    }
+    if (mode == L"msgbox") {
+        WriteAll(err, "before the box\n");
+        MessageBoxW(nullptr, L"Line one\n\"quoted\" C:\\dir \u00e9", L"Title, with comma", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, L"second", nullptr, MB_ICONINFORMATION);
+        WriteAll(err, "after the box\n");
+        return 0;
+    }
+    if (mode == L"loadmsi") {
+        return LoadLibraryW(L"msi.dll") ? 0 : 1;
+    }
+    if (mode == L"version") {
+        OSVERSIONINFOW v{sizeof(v)};
+        auto rtlGetVersion = (LONG(WINAPI *)(OSVERSIONINFOW *))GetProcAddress(
+            GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+        rtlGetVersion(&v);
+        WriteAll(out, std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion));
         return 0;
     }
     if (mode == L"hang") {
@@ -189,6 +208,114 @@ TEST(ProcessRunner, TimeoutKillsAndMissingProgramFailsToStart)
     r = RunProcessArgs(L"Z:\\no\\such\\program.exe", {});
     EXPECT_FALSE(r.started);
     EXPECT_NE(r.startError, 0u);
+}
+
+ProcessResult RunChildTraced(const std::vector<std::wstring> &args, const std::wstring &channels,
+                             std::string &trace, const ProcessOptions &opts = ProcessOptions())
+{
+    std::vector<std::wstring> all{kChildMarker};
+    all.insert(all.end(), args.begin(), args.end());
+    return wine::RunTraced(SelfPath(), BuildCommandLine(SelfPath(), all), channels, opts, trace);
+}
+
+TEST(WineOnly, MessageBoxCallsFromTheRelayTrace)
+{
+    if (!wine::RunningUnderWine())
+        GTEST_SKIP() << "needs wine's relay trace";
+    TempDir tmp(L"relay tmp");
+    ProcessOptions opts;
+    opts.env = {{L"TMP", tmp.path()}};
+    std::string trace;
+    ProcessResult r;
+    {
+        wine::RelayInclude relay(L"user32.MessageBoxW");
+        ASSERT_TRUE(relay.ok());
+        r = RunChildTraced({L"msgbox"}, L"+relay", trace, opts);
+    }
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u);
+    // The program's own output stays apart from wine's.
+    EXPECT_EQ(r.err, "before the box\nafter the box\n");
+    std::vector<wine::MessageBoxCall> calls = wine::ParseMessageBoxCalls(trace);
+    ASSERT_EQ(calls.size(), 2u) << trace.substr(0, 2000);
+    EXPECT_EQ(calls[0].text, L"Line one\n\"quoted\" C:\\dir \u00e9");
+    EXPECT_EQ(calls[0].title, L"Title, with comma");
+    EXPECT_EQ(calls[0].style, (unsigned long)(MB_OK | MB_ICONERROR));
+    EXPECT_FALSE(calls[0].truncated);
+    EXPECT_EQ(calls[1].text, L"second");
+    EXPECT_EQ(calls[1].title, L"");
+    EXPECT_EQ(calls[1].style, (unsigned long)MB_ICONINFORMATION);
+    EXPECT_EQ(wine::StripTraceLines(trace).find("Call user32"), std::string::npos);
+}
+
+TEST(WineOnly, ParsersOnFixedTraces)
+{
+    std::string trace =
+        "0024:Call user32.MessageBoxW(00000000,0012f2a0 L\"a \\\"b\\\" \\\\ \\00e9\\n\",00000000,00000030) ret=00401000\n"
+        "0024:Ret  user32.MessageBoxW() retval=ffffffff ret=00401000\n"
+        "0024:Call user32.MessageBoxW(00000000,0012f2a0 L\"long\"...,0012f3a0 L\"T\",00000010) ret=00401000\n"
+        "0024:trace:loaddll:build_module Loaded L\"C:\\\\windows\\\\system32\\\\msi.dll\" at 7B000000: builtin\n"
+        "program text\n";
+    auto calls = wine::ParseMessageBoxCalls(trace);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].text, L"a \"b\" \\ \u00e9\n");
+    EXPECT_EQ(calls[0].title, L"");
+    EXPECT_EQ(calls[0].style, 0x30u);
+    EXPECT_TRUE(calls[1].truncated);
+    EXPECT_EQ(calls[1].title, L"T");
+    EXPECT_EQ(wine::ParseLoadedModules(trace), std::vector<std::wstring>{L"C:\\windows\\system32\\msi.dll"});
+    EXPECT_EQ(wine::StripTraceLines(trace), "program text\n");
+}
+
+TEST(WineOnly, LoadedModulesFromTheLoaderTrace)
+{
+    if (!wine::RunningUnderWine())
+        GTEST_SKIP() << "needs wine's loader trace";
+    std::string trace;
+    ProcessResult r = RunChildTraced({L"loadmsi"}, L"+loaddll", trace);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u);
+    wchar_t sys[MAX_PATH];
+    GetSystemDirectoryW(sys, MAX_PATH);
+    bool found = false;
+    for (const std::wstring &m : wine::ParseLoadedModules(trace))
+        found |= _wcsicmp(m.c_str(), (std::wstring(sys) + L"\\msi.dll").c_str()) == 0;
+    EXPECT_TRUE(found) << trace.substr(0, 3000);
+
+    // A program that loads nothing more is not reported as loading it; and the options
+    // reach it, even TMP, which wine would take from the registry for a program started
+    // from the Unix side.
+    TempDir tmp(L"traced tmp");
+    ProcessOptions opts;
+    opts.env = {{L"TMP", tmp.path()}};
+    opts.workDir = tmp.path();
+    r = RunChildTraced({L"env", L"TMP"}, L"+loaddll", trace, opts);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(Utf8ToWide(r.out), tmp.path());
+    EXPECT_EQ(Utf8ToWide(r.err), tmp.path());
+    auto modules = wine::ParseLoadedModules(trace);
+    EXPECT_FALSE(modules.empty());
+    for (const std::wstring &m : modules)
+        EXPECT_EQ(m.find(L"msi.dll"), std::wstring::npos);
+}
+
+TEST(WineOnly, VersionOverrideForOneProgram)
+{
+    if (!wine::RunningUnderWine())
+        GTEST_SKIP() << "needs wine's AppDefaults";
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exeName = wcsrchr(self, L'\\') + 1;
+    std::string before = RunChildMode({L"version"}).out;
+    {
+        wine::AppVersionOverride v(exeName, L"win81");
+        ASSERT_TRUE(v.ok());
+        EXPECT_EQ(RunChildMode({L"version"}).out, "6.3");
+        // Another program's name changes nothing for this one.
+        wine::AppVersionOverride other(L"someone-else.exe", L"win10");
+        EXPECT_EQ(RunChildMode({L"version"}).out, "6.3");
+    }
+    EXPECT_EQ(RunChildMode({L"version"}).out, before);
 }
 
 TEST(TempDirs, UniqueAndRemovedWithContents)

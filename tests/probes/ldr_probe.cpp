@@ -29,6 +29,16 @@ bool inSystemDir(RTLDRMOD mod)
 
 extern "C" int main(int, char **, char **)
 {
+    // Loading before the runtime has configured the Windows loader is a programming error.
+    WCHAR mode[16];
+    if (GetEnvironmentVariableW(L"PLOM_LDR_PROBE", mode, 16) == 5 && mode[0] == 'e')
+    {
+        RTLDRMOD early = nullptr;
+        RTLdrLoadSystem("msi", 0, &early);
+        ProbePrint("survived\n");
+        return 9;
+    }
+
     int rc = RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
     ProbePrint("init %d\n", rc);
 

@@ -2,6 +2,10 @@
 // reads afterwards shows what was buffered and what the exit flushed.
 //   PLOM_STREAM_PROBE=redirect  standard output and error, both redirected by the test
 //   PLOM_STREAM_PROBE=exit      an opened file (PLOM_STREAM_FILE) that is never closed
+//   PLOM_STREAM_PROBE=message   messages after the runtime initialisation
+#include "kelp/err.h"
+#include "kelp/init.h"
+#include "kelp/message.h"
 #include "kelp/stream.h"
 #include "kelp/string.h"
 
@@ -52,6 +56,14 @@ extern "C" int main(int, char **, char **)
         StreamStdOut = stream;
         RTStreamPrintfStdOut("through the standard output pointer\n");
         return 0;
+    }
+    if (envIs(L"PLOM_STREAM_PROBE", L"message"))
+    {
+        if (RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY) != 0)
+            return 2;
+        RTMsgReportError("Unknown option: '%s'", "--x");
+        RTMsgReportInfo("two\nlines");
+        return RTMsgReportInitFailure(ERR_NO_MEMORY);
     }
     return 1;
 }

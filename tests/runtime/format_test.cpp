@@ -154,6 +154,10 @@ TEST(FormatIntegers, Int32Table)
         { "%hd", 70000, "70000" },  // h does not narrow the value
         { "%hhd", 300, "300" },
         { "%hd", -1, "-1" },
+        // Unsigned conversions never show more bits than the 32-bit argument has.
+        { "%hx", -1, "ffffffff" },
+        { "%hhu", -1, "4294967295" },
+        { "%hu", 70000, "70000" },
         { "%ld", -7, "-7" },
         { "%lu", -1, "4294967295" },
         { "%I32d", -9, "-9" },
@@ -201,6 +205,7 @@ TEST(FormatIntegers, PointerSizedArguments)
     snprintf(expected, sizeof(expected), "%llu", (unsigned long long)SIZE_MAX);
     EXPECT_EQ(Fmt("%zu|%d", SIZE_MAX, 3), std::string(expected) + "|3");
     EXPECT_EQ(Fmt("%td|%d", (ptrdiff_t)-2, 4), "-2|4");
+    EXPECT_EQ(Fmt("%tx|%d", (ptrdiff_t)-1, 4), std::string(2 * sizeof(void *), 'f') + "|4");
     if (sizeof(void *) == 4)
     {
         EXPECT_EQ(Fmt("%p", (void *)0x12ab), "000012ab");

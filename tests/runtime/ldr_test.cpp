@@ -7,6 +7,7 @@
 #include "kelp/err.h"
 #include "kelp/ldr.h"
 #include "kelp/system.h"
+#include "r3/win/internal-win.h"
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
@@ -163,6 +164,43 @@ TEST_F(Loader, FailedLoadFillsErrorInfo)
     RTLdrClose(mod);
 }
 
+TEST_F(Loader, PathsThatAreNotTextFail)
+{
+    char message[64] = "stale";
+    RTERRINFO info = { 0, 0, sizeof(message), message };
+    RTLDRMOD mod = (RTLDRMOD)(uintptr_t)0x12345678;
+    EXPECT_EQ(RTLdrLoad("C:\\bad\xFF.dll", &mod, 0, &info), ERR_INVALID_UTF8);
+    EXPECT_EQ(mod, nullptr);
+    EXPECT_EQ(info.rc, ERR_INVALID_UTF8);
+    EXPECT_STREQ(message, "Error converting UTF-8 to UTF-16 string.");
+}
+
+// A side-by-side redirection is followed only when it stays under the drive and first
+// directory of the system directory.
+TEST(LoaderRedirection, SeparatorsSharedWithTheSystemDirectory)
+{
+    static const struct { const wchar_t *path; size_t length; unsigned matched; } cases[] = {
+        { L"C:\\Windows\\WinSxS\\x\\msvcr90.dll", SIZE_MAX, 2 },
+        { L"c:/WINDOWS/winsxs/x.dll", SIZE_MAX, 2 },
+        { L"C:\\\\Windows\\/\\WinSxS", SIZE_MAX, 2 },     // runs of separators pass together
+        { L"C:\\Windows\\System32\\x.dll", SIZE_MAX, 2 },   // the end of the directory is no separator
+        { L"C:\\Other\\x.dll", SIZE_MAX, 1 },
+        { L"C:\\Windowsx\\x.dll", SIZE_MAX, 1 },
+        { L"C:\\Windows", SIZE_MAX, 1 },
+        { L"D:\\Windows\\WinSxS\\x.dll", SIZE_MAX, 0 },
+        { L"\\\\?\\C:\\Windows\\WinSxS\\x.dll", SIZE_MAX, 0 },
+        { L"\\Windows\\WinSxS", SIZE_MAX, 0 },
+        { L"C:\\Windows\\WinSxS\\x.dll", 3, 1 },               // only the counted part
+        { L"C:\\Wind\u00F6ws\\WinSxS", SIZE_MAX, 1 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(plomtest::WideToUtf8(c.path));
+        size_t const length = c.length == SIZE_MAX ? wcslen(c.path) : c.length;
+        EXPECT_EQ(rtldrCountMatchingSeparators(c.path, length, L"C:\\Windows\\system32"), c.matched);
+    }
+}
+
 TEST_F(Loader, Symbols)
 {
     RTLDRMOD mod;
@@ -250,6 +288,24 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
               "planted 0 1\n"
               "marker 0\n"
               "control 0 1\n");
+}
+
+// Loading before the runtime initialisation is a programming error: a diagnostic on
+// standard error and a breakpoint trap that ends the process when no debugger is attached.
+TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"early" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.exitCode, 0u);
+    EXPECT_NE(r.err.find("\n!!Assertion Failed!!\nExpression: g_hModKernel32\nLocation  : "
+                         "Runtime/r3/win/ldrNative-win("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rtldrNativeLoadSystem(msi,,) is called before KELP has configured the "
+                         "windows loader!\n"), std::string::npos) << r.err;
 }
 
 TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)

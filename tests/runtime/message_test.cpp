@@ -9,6 +9,7 @@
 #include "kelp/init.h"
 #include "kelp/message.h"
 #include "kelp/stream.h"
+#include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
 
@@ -153,6 +154,22 @@ TEST_F(Messages, InitFailureBeforeThePathIsKnown)
     RTFmtBuffer(status, sizeof(status), "%Rrc", ERR_INTERNAL_3);
     std::string const line = std::string("fatal error: RTR3Init: ") + status + "\n";
     EXPECT_EQ(closeAndRead(err, L"early.txt"), line + line + line);
+}
+
+// In a program started like the installer, the program name comes from the start-up.
+TEST(MessagesInAProgram, ProgramNameFromTheStartUp)
+{
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_STREAM_PROBE", L"message" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"stream_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.exitCode, 3u);
+    char status[256];
+    RTFmtBuffer(status, sizeof(status), "%Rrc", ERR_NO_MEMORY);
+    EXPECT_EQ(r.err, std::string("stream_probe.exe: error: Unknown option: '--x'\r\n"
+                                 "stream_probe.exe: fatal error: RTR3Init: ") + status + "\r\n");
+    EXPECT_EQ(r.out, "stream_probe.exe: info: two\r\nstream_probe.exe: info: lines\r\n");
 }
 
 } // namespace

@@ -181,6 +181,12 @@ TEST(Startup, CommandLineThatIsNotValidUtf16)
     EXPECT_EQ(r.exitCode, 3ul);
     EXPECT_EQ(r.err.rfind("Failed to convert command line to UTF-8: -", 0), 0u) << r.err;
     EXPECT_EQ(r.out.find("argc="), std::string::npos) << r.out;
+    // Unlike a failed static initialiser, this failure ends the process the regular way.
+    EXPECT_EQ(r.out, "late status initialiser\n"
+                     "static destructor\n"
+                     "exit callback registered first\n"
+                     "pre-terminator\n"
+                     "terminator\n");
 }
 
 } // namespace

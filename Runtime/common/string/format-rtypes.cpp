@@ -6,8 +6,8 @@
 
 namespace {
 
-// Sorted by name in byte order; rows that hold handles or pointers take a pointer-sized
-// argument.
+// Sorted by name in byte order; rows that hold handles or pointers into this process take
+// a pointer-sized argument. Tptr is a 64-bit value in every build.
 constexpr uint8_t kPtr = (uint8_t)sizeof(void *);
 constexpr FormatTypeEntry g_aFormatTypes[] = {
     RTFMT_TYPE("Ci",      4,    10, FMT_KIND_NUMBER,        FMT_SIGNED),
@@ -54,7 +54,7 @@ constexpr FormatTypeEntry g_aFormatTypes[] = {
     RTFMT_TYPE("Tnaipv6", kPtr, 16, FMT_KIND_IPV6,          0),
     RTFMT_TYPE("Tnthrd",  kPtr, 16, FMT_KIND_HEX_FIXED,     0),
     RTFMT_TYPE("Tproc",   kPtr, 16, FMT_KIND_HEX_FIXED,     0),
-    RTFMT_TYPE("Tptr",    kPtr, 16, FMT_KIND_HEX_FIXED,     0),
+    RTFMT_TYPE("Tptr",    8,    16, FMT_KIND_HEX_FIXED,     0),
     RTFMT_TYPE("Treg",    kPtr, 16, FMT_KIND_HEX_FIXED,     0),
     RTFMT_TYPE("Tsel",    2,    16, FMT_KIND_HEX_FIXED,     0),
     RTFMT_TYPE("Tsem",    kPtr, 16, FMT_KIND_HEX_FIXED,     0),

@@ -23,5 +23,10 @@ extern PFNWSAGETLASTERROR g_pfnWSAGetLastError;
 extern PFNWSASETLASTERROR g_pfnWSASetLastError;
 extern bool g_fOldWinSock;
 
+// How far a side-by-side redirected DLL path runs along the system directory: the number
+// of separator positions both share from the start (one at the very first character not
+// counted). The system load uses a redirection only when this is at least 2.
+unsigned rtldrCountMatchingSeparators(const WCHAR *redirected, size_t length, const WCHAR *sysDir);
+
 // Sockets pre-load, run from RTWinInitNative.
 void rtR3WinPreloadSockets(void);

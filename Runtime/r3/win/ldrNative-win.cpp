@@ -80,36 +80,6 @@ WCHAR asciiLower(WCHAR wc)
     return wc >= 'A' && wc <= 'Z' ? (WCHAR)(wc + ('a' - 'A')) : wc;
 }
 
-// How many separator positions of the redirected path also lie in the system directory,
-// walking both from the start; a separator at the very first character is not counted.
-unsigned countMatchingSeparators(const WCHAR *redirected, size_t length, const WCHAR *sysDir)
-{
-    unsigned matched = 0;
-    size_t i = 0, j = 0;
-    while (i < length)
-    {
-        WCHAR const wc1 = redirected[i];
-        WCHAR const wc2 = sysDir[j];
-        if (isSep(wc1))
-        {
-            if (!isSep(wc2))
-                break;
-            if (i != 0)
-                matched++;
-            while (i < length && isSep(redirected[i]))
-                i++;
-            while (isSep(sysDir[j]))
-                j++;
-            continue;
-        }
-        if (wc1 != wc2 && !(wc1 < 0x7F && wc2 < 0x7F && asciiLower(wc1) == asciiLower(wc2)))
-            break;
-        i++;
-        j++;
-    }
-    return matched;
-}
-
 // Where the side-by-side store sends this name, when it sends it under the same drive and
 // first directory as the system directory.
 bool tryRedirection(const char *name, const WCHAR *sysDir, char *path, size_t cbPath)
@@ -140,7 +110,7 @@ bool tryRedirection(const char *name, const WCHAR *sysDir, char *path, size_t cb
     if (status >= 0 && result && result->Buffer)
     {
         size_t const cwc = result->Length / sizeof(WCHAR);
-        if (countMatchingSeparators(result->Buffer, cwc, sysDir) >= 2)
+        if (rtldrCountMatchingSeparators(result->Buffer, cwc, sysDir) >= 2)
         {
             char *pszPath = path;
             used = RT_SUCCESS(RTUtf16ToUtf8Ex((const RTUTF16 *)result->Buffer, cwc, &pszPath,
@@ -158,6 +128,36 @@ bool tryRedirection(const char *name, const WCHAR *sysDir, char *path, size_t cb
 }
 
 } // namespace
+
+// How many separator positions of the redirected path also lie in the system directory,
+// walking both from the start; a separator at the very first character is not counted.
+unsigned rtldrCountMatchingSeparators(const WCHAR *redirected, size_t length, const WCHAR *sysDir)
+{
+    unsigned matched = 0;
+    size_t i = 0, j = 0;
+    while (i < length)
+    {
+        WCHAR const wc1 = redirected[i];
+        WCHAR const wc2 = sysDir[j];
+        if (isSep(wc1))
+        {
+            if (!isSep(wc2))
+                break;
+            if (i != 0)
+                matched++;
+            while (i < length && isSep(redirected[i]))
+                i++;
+            while (isSep(sysDir[j]))
+                j++;
+            continue;
+        }
+        if (wc1 != wc2 && !(wc1 < 0x7F && wc2 < 0x7F && asciiLower(wc1) == asciiLower(wc2)))
+            break;
+        i++;
+        j++;
+    }
+    return matched;
+}
 
 const RTLDROPS g_rtldrNativeOps = {
     "native",
