@@ -1,6 +1,7 @@
 // The installer's entry: runtime start, command line, then one straight run from the
 // single-instance check to the cleanup. The result is the process exit code.
 #include "PlomStub.h"
+#include "PlomStubCertUtil.h"
 #include "PlomStubResources.h"
 
 #include <windows.h>
@@ -11,16 +12,12 @@
 #include <kelp/path.h>
 #include <kelp/stream.h>
 #include <kelp/string.h>
-#include <kelp/system.h>
 
 namespace
 {
 
 const char UniqueDirTemplate[] = "XXXXXXXXXXXXXXXXXXXXXXXX";
 const char MsiLogFileName[] = "PlomInstallLog.txt";
-
-// The store location of the local machine's system stores.
-enum : uint32_t { CERT_STORE_LOCAL_MACHINE = 0x20000 };
 
 StubOptions options;
 
@@ -36,14 +33,6 @@ bool IsSuffix(const char *suffix, const char *expected)
     return suffix && RTStrCompareAsciiNoCase(suffix, expected) == 0;
 }
 
-bool TimestampCaNeeded(void)
-{
-    if (options.forceTimestampCa)
-        return true;
-    bool const win10OrLater = RTSystemGetWinVersion() >= UINT64_C(0x00A0000000000000);
-    return !(win10OrLater && RTSystemGetWinProductType() == 1 /*workstation*/);
-}
-
 // Steps that follow a successful extraction in a full run: custom files, certificates,
 // then every package that applies. Returns the run's result.
 int InstallExtractedPackages(uint32_t packageCount)
@@ -52,20 +41,9 @@ int InstallExtractedPackages(uint32_t packageCount)
     if (result != 0)
         return result;
 
-    if (options.installTimestampCa && TimestampCaNeeded())
-    {
-        if (!AddCertificateToStore(CERT_STORE_LOCAL_MACHINE, "Root", TimestampCaCertificate.data,
-                                   TimestampCaCertificate.size))
-            return ShowError("Failed add the legacy Windows timestamp CA to the root certificate store.");
-    }
-
-    if (options.installCertificates && silent)
-    {
-        for (size_t i = 0; i < RT_ELEMENTS(PublisherCertificates); i++)
-            if (!AddCertificateToStore(CERT_STORE_LOCAL_MACHINE, "TrustedPublisher", PublisherCertificates[i].data,
-                                       PublisherCertificates[i].size))
-                return ShowError("Failed to add our certificate(s) to trusted publisher store.");
-    }
+    result = AddProductCertificates(&options);
+    if (result != 0)
+        return result;
 
     for (uint32_t i = 0; i < packageCount && (result == 0 || result == EXIT_REBOOT_CODE); i++)
     {
