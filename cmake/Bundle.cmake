@@ -27,10 +27,16 @@ function(plom_add_bundle target)
             set(next_is_package FALSE)
         endif()
     endforeach()
+    # A changed tool remakes the bundles (when the tool is missing at configure time, the
+    # check below explains at build time what to do instead).
+    set(tooldep)
+    if(EXISTS ${PLOM_BUNDLE_TOOL})
+        set(tooldep ${PLOM_BUNDLE_TOOL})
+    endif()
     add_custom_command(OUTPUT ${ARG_OUTPUT}
         COMMAND ${CMAKE_COMMAND} -DTOOL=${PLOM_BUNDLE_TOOL} -P ${PLOM_BUNDLE_CHECK_SCRIPT}
         COMMAND ${PLOM_BUNDLE_TOOL} --stub ${stub} --output ${ARG_OUTPUT} ${ARG_ARGS}
-        DEPENDS ${stubdep} ${inputs} ${ARG_DEPENDS}
+        DEPENDS ${stubdep} ${inputs} ${ARG_DEPENDS} ${tooldep}
         COMMENT "Bundling ${ARG_OUTPUT}"
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${ARG_OUTPUT})

@@ -38,9 +38,10 @@ endforeach()
 set(PLOM_TEST_MSI_CORRUPT ${PLOM_TEST_PACKAGE_DIR}/plomtest-corrupt.msi)
 # A cabinet with the same two files (no installer needed to extract it).
 set(PLOM_TEST_CAB ${PLOM_TEST_PACKAGE_DIR}/plomtest.cab)
-# The size of the product's own package, for benchmarks; built only on request
+# The size of the product's own package, as a .cab (extracted and verified, never handed to
+# the installer), for the large-package tests and benchmarks; built only on request
 # (target plom_large_payload).
-set(PLOM_TEST_LARGE_PAYLOAD ${PLOM_TEST_PACKAGE_DIR}/plomtest-large.msi)
+set(PLOM_TEST_LARGE_PAYLOAD ${PLOM_TEST_PACKAGE_DIR}/plomtest-large.cab)
 set(PLOM_TEST_LARGE_PAYLOAD_SIZE 109760512)
 
 # Gives a test program the generated header plom_test_packages.h (paths as the test sees

@@ -9,3 +9,7 @@ for arch in x86_64; do
         "$root/scripts/wine-run" "$demo"
     fi
 done
+if [ -f "$root/build/x86_64/tests/install/bundles/files.exe" ]; then
+    echo "== installation demonstration (x86_64)"
+    "$root/scripts/demo-install.sh"
+fi

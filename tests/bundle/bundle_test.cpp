@@ -121,10 +121,31 @@ const Package kBroken[] = {
     {L"odd.msi", 2, "BIN_00", "BIN_00", "odd.msi"},
 };
 
+// What a stub carries of its own, checked so that its survival in the bundle means
+// something.
+struct StubKind {
+    std::vector<ResKey> required;  // empty: a stub without resources
+    const wchar_t *description;    // FileDescription of its version information
+    DWORD versionMS, versionLS;
+};
+
+const StubKind kStandIn = {
+    {ResKey(L"#14", L"#101", 1033), ResKey(L"#3", L"#1", 1033), ResKey(L"#16", L"#1", 1033),
+     ResKey(L"#24", L"#1", 1033), ResKey(L"#10", L"KEEPME", 1033)},
+    L"Bundle test stub", 0x00040003, 0x00020001};
+const StubKind kBare = {{}, nullptr, 0, 0};
+#ifdef HAVE_PLOMSTUB_BUNDLE
+// The product's own stub: icon group 101, version information 1, application manifest 1.
+const StubKind kPlomStub = {
+    {ResKey(L"#14", L"#101", 1033), ResKey(L"#16", L"#1", 1033), ResKey(L"#24", L"#1", 1033)},
+    L"Frostgrain Installer", (DWORD)(PLOM_VERSION_MAJOR << 16 | PLOM_VERSION_MINOR),
+    (DWORD)(PLOM_VERSION_BUILD << 16 | PLOM_VERSION_REVISION)};
+#endif
+
 struct BundleCase {
     const wchar_t *bundle;
     const wchar_t *stub;
-    bool stubHasResources;
+    const StubKind *kind;
     bool runnable;             // PE32+: started as a program too
     bool signedFile;
     unsigned manifestCount;
@@ -133,14 +154,47 @@ struct BundleCase {
     bool payloadsPresent;
 };
 
+// Mirrors the "many" bundle of the build: 101 packages, the first ones with resource
+// names given in mixed order and case.
+std::vector<Package> MakeMany()
+{
+    static const char *const names[] = {"A", "AB", "A_", "A-", "A.", "Z",
+                                        "ZZZZZZZZZZZZZZZZZZZZZZZZZZZ", "0", "09", "M1", "m2", "_X"};
+    static const wchar_t *const payloads[] = {L"odd.msi", L"block.cab", L"empty.cab"};
+    static std::vector<std::string> strings;  // keeps the texts the records point to
+    strings.reserve(4 * 101);
+    std::vector<Package> many;
+    for (unsigned i = 0; i <= 100; i++) {
+        std::string given = i < sizeof(names) / sizeof(names[0]) ? names[i] : "BIN_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        std::string stored = given;
+        for (char &ch : stored)
+            ch = (char)toupper((unsigned char)ch);
+        std::wstring payload = payloads[i % 3];
+        strings.push_back(stored);
+        const char *storedP = strings.back().c_str();
+        strings.push_back(given);
+        const char *givenP = strings.back().c_str();
+        strings.push_back(WideToUtf8(payload));
+        const char *fileP = strings.back().c_str();
+        many.push_back(Package{payloads[i % 3], i, storedP, givenP, fileP});
+    }
+    return many;
+}
+const std::vector<Package> kMany = MakeMany();
+
 const BundleCase kBundles[] = {
-    {L"stub64-three.exe", L"stub64.exe", true, true, false, 3, kThree, 3, true},
-    {L"stub64reloc-three.exe", L"stub64reloc.exe", true, true, false, 3, kThree, 3, true},
-    {L"stub32-three.exe", L"stub32.exe", true, false, false, 3, kThree, 3, true},
-    {L"stub64bare-three.exe", L"stub64bare.exe", false, true, false, 3, kThree, 3, true},
-    {L"stub64reloc-three-signed.exe", L"stub64reloc.exe", true, true, true, 3, kThree, 3, true},
-    {L"stub64-none.exe", L"stub64.exe", true, true, false, 0, nullptr, 0, true},
-    {L"stub64-broken.exe", L"stub64.exe", true, true, false, 3, kBroken, 1, false},
+    {L"stub64-three.exe", L"stub64.exe", &kStandIn, true, false, 3, kThree, 3, true},
+    {L"stub64reloc-three.exe", L"stub64reloc.exe", &kStandIn, true, false, 3, kThree, 3, true},
+    {L"stub32-three.exe", L"stub32.exe", &kStandIn, false, false, 3, kThree, 3, true},
+    {L"stub64bare-three.exe", L"stub64bare.exe", &kBare, true, false, 3, kThree, 3, true},
+    {L"stub64reloc-three-signed.exe", L"stub64reloc.exe", &kStandIn, true, true, 3, kThree, 3, true},
+    {L"stub64-none.exe", L"stub64.exe", &kStandIn, true, false, 0, nullptr, 0, true},
+    {L"stub64-broken.exe", L"stub64.exe", &kStandIn, true, false, 3, kBroken, 1, false},
+    {L"stub64-many.exe", L"stub64.exe", &kStandIn, true, false, 101, kMany.data(), kMany.size(), true},
+#ifdef HAVE_PLOMSTUB_BUNDLE
+    // Not started: it would run a real installation.
+    {L"plomstub-three.exe", L"plomstub.exe", &kPlomStub, false, false, 3, kThree, 3, true},
+#endif
 };
 
 void PrintTo(const BundleCase &c, std::ostream *os)
@@ -238,19 +292,16 @@ TEST_P(Bundles, ResourcesAreTheStubsPlusThePackages)
     ASSERT_NE(stub.get(), nullptr) << "load " << WideToUtf8(stubPath) << ": " << GetLastError();
 
     ResMap expected, actual;
-    if (c.stubHasResources) {
+    if (!c.kind->required.empty()) {
         ASSERT_TRUE(AllResources(stub.get(), expected));
-        // The stand-in stub's own resources, so that their survival means something.
-        for (const ResKey &k : {ResKey(L"#14", L"#101", 1033), ResKey(L"#3", L"#1", 1033),
-                                ResKey(L"#16", L"#1", 1033), ResKey(L"#24", L"#1", 1033),
-                                ResKey(L"#10", L"KEEPME", 1033)})
+        for (const ResKey &k : c.kind->required)
             ASSERT_EQ(expected.count(k), 1u) << "the stub lacks " << Describe(k);
     }
     expected[ResKey(L"#10", L"MANIFEST", 1033)] = ExpectedManifest(c.manifestCount);
     for (size_t i = 0; i < c.packageCount; i++) {
         const Package &p = c.packages[i];
         wchar_t hdr[16];
-        wsprintfW(hdr, L"HDR_%02u", (unsigned)i);
+        wsprintfW(hdr, L"HDR_%02u", (unsigned)i); // at least two digits: HDR_07, HDR_100
         expected[ResKey(L"#10", hdr, 1033)] = ExpectedHeader(p);
         if (c.payloadsPresent) {
             std::string data;
@@ -298,7 +349,7 @@ TEST_P(Bundles, ValidImageWithCorrectChecksum)
     EXPECT_NE(headerSum, 0u);
     EXPECT_EQ(headerSum, computedSum);
 
-    if (c.stubHasResources) {
+    if (c.kind->description) {
         // The version information still reads as the stub's.
         DWORD handle = 0, size = GetFileVersionInfoSizeW(bundlePath.c_str(), &handle);
         ASSERT_NE(size, 0u);
@@ -307,11 +358,16 @@ TEST_P(Bundles, ValidImageWithCorrectChecksum)
         VS_FIXEDFILEINFO *fixed = nullptr;
         UINT len = 0;
         ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &len));
-        EXPECT_EQ(fixed->dwFileVersionMS, 0x00040003u);
-        EXPECT_EQ(fixed->dwFileVersionLS, 0x00020001u);
+        EXPECT_EQ(fixed->dwFileVersionMS, c.kind->versionMS);
+        EXPECT_EQ(fixed->dwFileVersionLS, c.kind->versionLS);
+        WORD *translation = nullptr;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", (void **)&translation, &len));
+        ASSERT_GE(len, 4u);
+        wchar_t query[64];
+        wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\FileDescription", translation[0], translation[1]);
         wchar_t *desc = nullptr;
-        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\FileDescription", (void **)&desc, &len));
-        EXPECT_STREQ(desc, L"Bundle test stub");
+        ASSERT_TRUE(VerQueryValueW(info.data(), query, (void **)&desc, &len));
+        EXPECT_STREQ(desc, c.kind->description);
     }
 
     if (c.runnable) {

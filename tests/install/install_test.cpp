@@ -403,3 +403,73 @@ TEST_F(CustomFilesTest, NoDirectoryChangesNothing)
 }
 
 } // namespace
+
+namespace {
+
+std::wstring Lower(std::wstring s)
+{
+    for (wchar_t &ch : s)
+        ch = (wchar_t)towlower(ch);
+    return s;
+}
+
+std::wstring FileName(const std::wstring &path)
+{
+    return Lower(path.substr(path.find_last_of(L'\\') + 1));
+}
+
+bool Loaded(const std::vector<std::wstring> &modules, const wchar_t *name)
+{
+    for (const std::wstring &m : modules)
+        if (FileName(m) == name)
+            return true;
+    return false;
+}
+
+// Libraries that a run binds on first use are loaded only when the run needs them, and
+// only from the system directory.
+TEST_F(InstallTest, LibrariesAreLoadedOnlyWhenNeededFromTheSystemDirectory)
+{
+    if (!wine::RunningUnderWine())
+        GTEST_SKIP() << "needs wine's loader trace";
+    wchar_t sysDir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::wstring const systemDir = Lower(std::wstring(sysDir, n)) + L"\\";
+    // The manifest's common controls come from the side-by-side store of the Windows
+    // directory, as the activation context says.
+    wchar_t winDir[MAX_PATH];
+    n = GetWindowsDirectoryW(winDir, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::wstring const sideBySide = Lower(std::wstring(winDir, n)) + L"\\winsxs\\";
+
+    BundleRun run;
+    ASSERT_TRUE(run.Prepare(BuiltBundle(L"files"), L"lazy-setup.exe"));
+    ProcessOptions options;
+    options.env = { { L"KELP_TMPDIR", L"" }, { L"TMP", run.temp }, { L"TEMP", run.temp } };
+    options.workDir = run.dir.path();
+
+    std::string trace;
+    ProcessResult r = wine::RunTraced(run.exe, BuildCommandLine(run.exe, { L"--extract", L"--silent" }),
+                                      L"+loaddll", options, trace);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(0u, r.exitCode) << Text(r);
+    std::vector<std::wstring> modules = wine::ParseLoadedModules(trace);
+    ASSERT_FALSE(modules.empty()) << trace;
+    for (const wchar_t *name : { L"msi.dll", L"crypt32.dll", L"user32.dll", L"shell32.dll", L"comctl32.dll" })
+        EXPECT_FALSE(Loaded(modules, name)) << WideToUtf8(name) << " in an extract-only run";
+
+    r = wine::RunTraced(run.exe, BuildCommandLine(run.exe, { L"--silent" }), L"+loaddll", options, trace);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(0u, r.exitCode) << Text(r);
+    EXPECT_TRUE(IsProductInstalled(FilesProduct));
+    modules = wine::ParseLoadedModules(trace);
+    for (const wchar_t *name : { L"msi.dll", L"crypt32.dll", L"comctl32.dll" })
+        EXPECT_TRUE(Loaded(modules, name)) << WideToUtf8(name) << " not loaded by a full run";
+    // user32 and shell32 are not checked here: wine's crypt32 and msi import them.
+    for (const std::wstring &m : modules)
+        if (Lower(m) != Lower(run.exe))
+            EXPECT_TRUE(Lower(m).find(systemDir) == 0 || Lower(m).find(sideBySide) == 0) << WideToUtf8(m);
+}
+
+} // namespace

@@ -14,15 +14,21 @@ bool markerSet()
     return GetEnvironmentVariableW(L"PLOM_FAKE_DLL_MARKER", value, 16) != 0;
 }
 
+bool inDir(const WCHAR *dir, UINT cwcDir, const WCHAR *file, DWORD cwcFile)
+{
+    if (!cwcDir || cwcDir >= MAX_PATH || cwcFile <= cwcDir || (file[cwcDir] != '\\' && file[cwcDir] != '/'))
+        return false;
+    return CompareStringOrdinal(dir, (int)cwcDir, file, (int)cwcDir, TRUE) == CSTR_EQUAL;
+}
+
+// A 32-bit program on 64-bit Windows may see its system DLLs under either directory.
 bool inSystemDir(RTLDRMOD mod)
 {
-    WCHAR sysDir[MAX_PATH], file[MAX_PATH];
+    WCHAR sysDir[MAX_PATH], wowDir[MAX_PATH], file[MAX_PATH];
     UINT const cwcSys = GetSystemDirectoryW(sysDir, MAX_PATH);
+    UINT const cwcWow = GetSystemWow64DirectoryW(wowDir, MAX_PATH);
     DWORD const cwcFile = GetModuleFileNameW((HMODULE)RTLdrGetNativeHandle(mod), file, MAX_PATH);
-    if (!cwcSys || cwcFile <= cwcSys || (file[cwcSys] != '\\' && file[cwcSys] != '/'))
-        return false;
-    file[cwcSys] = 0;
-    return CompareStringOrdinal(sysDir, -1, file, -1, TRUE) == CSTR_EQUAL;
+    return inDir(sysDir, cwcSys, file, cwcFile) || inDir(wowDir, cwcWow, file, cwcFile);
 }
 
 } // namespace
@@ -35,6 +41,14 @@ extern "C" int main(int, char **, char **)
     {
         RTLDRMOD early = nullptr;
         RTLdrLoadSystem("msi", 0, &early);
+        ProbePrint("survived\n");
+        return 9;
+    }
+    // After the start-up, a crash goes through the runtime's exception filter.
+    if (GetEnvironmentVariableW(L"PLOM_LDR_PROBE", mode, 16) == 5 && mode[0] == 'c')
+    {
+        RTR3Init(0, nullptr, RTR3INIT_FLAG_SYSTEM32_ONLY);
+        __asm__ __volatile__("int3");
         ProbePrint("survived\n");
         return 9;
     }
@@ -52,6 +66,10 @@ extern "C" int main(int, char **, char **)
     ProbePrint("planted %d %d\n", rc, rc == 0 && inSystemDir(mod));
     RTLdrClose(mod);
     ProbePrint("marker %d\n", markerSet());
+
+    // The start-up hardening restricts even plain loads by name to the system directory.
+    HMODULE const plain = LoadLibraryW(L"plomfake.dll");
+    ProbePrint("plain %d %d\n", plain != nullptr, markerSet());
 
     // The fake DLL does leave its marker when it really gets loaded.
     char path[MAX_PATH * 3];

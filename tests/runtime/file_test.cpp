@@ -390,6 +390,36 @@ TEST_F(FileTest, ReadWriteSeekSizeRoundTrip)
     EXPECT_EQ(RTFileClose(h), 0);
 }
 
+// Positions whose low half is all ones look like INVALID_SET_FILE_POINTER whatever the
+// requested offset was; they are still positions (seeking past the end grows nothing).
+TEST_F(FileTest, SeekToPositionsWithAllOnesLowHalf)
+{
+    RTFILE h;
+    ASSERT_EQ(RTFileOpen(&h, Path("seek.bin").c_str(), RTFILE_OPEN_READWRITE | RTFILE_OPEN_CREATE_NEW), 0);
+    struct Case { uint64_t start; int64_t offset; uint32_t method; uint64_t pos; };
+    const Case cases[] =
+    {
+        { 0, 0xFFFFFFFF, RTFILE_SEEK_BEGIN, 0xFFFFFFFF },
+        { 0xFFFFFFFE, 1, RTFILE_SEEK_CURRENT, 0xFFFFFFFF },
+        { 0x100000000, -1, RTFILE_SEEK_CURRENT, 0xFFFFFFFF },
+        { 0xFFFFFFFF, 0, RTFILE_SEEK_CURRENT, 0xFFFFFFFF },
+        { 0x1FFFFFFF0, 0xF, RTFILE_SEEK_CURRENT, 0x1FFFFFFFF },
+        { 0, 0x2FFFFFFFF, RTFILE_SEEK_BEGIN, 0x2FFFFFFFF },
+    };
+    for (const Case &c : cases)
+    {
+        ASSERT_EQ(RTFileSeek(h, (int64_t)c.start, RTFILE_SEEK_BEGIN, nullptr), 0) << std::hex << c.start;
+        uint64_t pos = 1;
+        EXPECT_EQ(RTFileSeek(h, c.offset, c.method, &pos), 0) << std::hex << c.start << " " << c.offset;
+        EXPECT_EQ(pos, c.pos) << std::hex << c.start << " " << c.offset;
+        EXPECT_EQ(RTFileTell(h), c.pos) << std::hex << c.start << " " << c.offset;
+    }
+    uint64_t size = 1;
+    EXPECT_EQ(RTFileQuerySize(h, &size), 0);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(RTFileClose(h), 0);
+}
+
 TEST_F(FileTest, SizeWithAllOnesLowHalfIsReported)
 {
     std::string const path = Path("big.bin");
@@ -699,6 +729,25 @@ TEST(FileTransfer, FailuresReportWhatWasStillToBeWritten)
     EXPECT_EQ(rtFileTransfer(io, buf.data(), 1000, nullptr), ERR_DISK_FULL);
     ASSERT_EQ(io.pending.size(), 1u);
     EXPECT_EQ(io.pending[0], 400u);
+
+    // In chunks after memory pressure: the failing chunk is what is pending, not the rest
+    // of the count.
+    struct ChunkIo : FakeIo<true>
+    {
+        bool Transfer(uint8_t *pb, uint32_t cb, uint32_t *pcbDone)
+        {
+            if (calls.size() == 2)
+                otherError = 112;
+            return FakeIo<true>::Transfer(pb, cb, pcbDone);
+        }
+    } chunkIo;
+    chunkIo.limit = 0x8000;
+    chunkIo.available = 100000;
+    std::vector<uint8_t> big(100000);
+    EXPECT_EQ(rtFileTransfer(chunkIo, big.data(), (uint32_t)big.size(), nullptr), ERR_DISK_FULL);
+    ASSERT_EQ(chunkIo.calls.size(), 3u);
+    ASSERT_EQ(chunkIo.pending.size(), 1u);
+    EXPECT_EQ(chunkIo.pending[0], 0x8000u);
 }
 
 } // namespace

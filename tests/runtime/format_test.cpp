@@ -409,6 +409,14 @@ TEST(FormatFloat, BinaryFields)
     };
     for (const DoubleCase &c : cases)
     {
+        // The bits also travel as a 64-bit integer, which both Windows calling conventions
+        // put in the slot a double would take: on i686 the caller's x87 load of a double
+        // argument quiets a signalling NaN before the formatter ever sees it.
+        EXPECT_EQ(Fmt("%f", c.bits), c.expected) << std::hex << c.bits;
+        bool const signalling = (c.bits & 0x7ff8000000000000ULL) == 0x7ff0000000000000ULL
+                             && (c.bits & 0x000fffffffffffffULL) != 0;
+        if (sizeof(void *) == 4 && signalling)
+            continue;
         double d;
         memcpy(&d, &c.bits, sizeof(d));
         EXPECT_EQ(Fmt("%f", d), c.expected) << std::hex << c.bits;

@@ -11,6 +11,7 @@
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/wine_only.h"
 
 namespace {
 
@@ -36,6 +37,15 @@ std::wstring moduleFile(HMODULE mod)
 bool sameTextNoCase(const std::wstring &a, const std::wstring &b)
 {
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) == CSTR_EQUAL;
+}
+
+// A 32-bit program on 64-bit Windows may see its system DLLs under either name.
+bool isSystemFile(const std::wstring &path, const wchar_t *fileName)
+{
+    wchar_t wow[MAX_PATH];
+    UINT const cwcWow = GetSystemWow64DirectoryW(wow, MAX_PATH);
+    return sameTextNoCase(path, systemDir() + L"\\" + fileName)
+        || (cwcWow && cwcWow < MAX_PATH && sameTextNoCase(path, std::wstring(wow, cwcWow) + L"\\" + fileName));
 }
 
 class Loader : public ::testing::Test
@@ -84,7 +94,7 @@ TEST_F(Loader, SystemLoadNamesAndSuffixRule)
         }
         ASSERT_NE(mod, nullptr);
         HMODULE const hMod = (HMODULE)RTLdrGetNativeHandle(mod);
-        EXPECT_TRUE(sameTextNoCase(moduleFile(hMod), systemDir() + L"\\" + c.fileName))
+        EXPECT_TRUE(isSystemFile(moduleFile(hMod), c.fileName))
             << toUtf8(moduleFile(hMod));
         EXPECT_EQ(RTLdrClose(mod), 0);
     }
@@ -264,7 +274,8 @@ TEST_F(Loader, CloseUnloadsUnlessAskedNotTo)
 }
 
 // A DLL planted beside the program and in its current directory, once under its own name
-// and once under a system DLL's name, is never what the system load loads.
+// and once under a system DLL's name, is never what the system load loads; after the
+// start-up's hardening not even a plain LoadLibrary by name finds it.
 TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 {
     plomtest::TempDir cwd(L"ldrplant");
@@ -287,6 +298,7 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
               "app-only-nosuffix -610\n"
               "planted 0 1\n"
               "marker 0\n"
+              "plain 0 0\n"
               "control 0 1\n");
 }
 
@@ -294,6 +306,8 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 // standard error and a breakpoint trap that ends the process when no debugger is attached.
 TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
 {
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_LDR_PROBE", L"early" });
     plomtest::ProcessResult const r =
@@ -306,6 +320,20 @@ TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
                          "Runtime/r3/win/ldrNative-win("), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("rtldrNativeLoadSystem(msi,,) is called before KELP has configured the "
                          "windows loader!\n"), std::string::npos) << r.err;
+}
+
+TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
+{
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
+    plomtest::ProcessOptions options;
+    options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });
+    plomtest::ProcessResult const r =
+        plomtest::RunProcessArgs(plomtest::ProbePath(L"ldr_probe.exe"), {}, options);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.out.find("survived"), std::string::npos);
+    EXPECT_NE(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("Unhandled exception 0x80000003 at "), std::string::npos) << r.err;
 }
 
 TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
@@ -322,6 +350,11 @@ TEST(LoaderDiagnostics, KeptTextAndLastErrorsSurvive)
     RTAssertMsg2("value %d, name '%s'\n", -5, "abc");
     EXPECT_EQ(GetLastError(), 4321u);
     EXPECT_STREQ(g_szRTAssertMsg2, "value -5, name 'abc'\n");
+
+    // The kept buffer holds a long diagnostic whole, up to its 4096 bytes.
+    std::string const longText(3000, 'L');
+    RTAssertMsg2("%s", longText.c_str());
+    EXPECT_EQ(std::string(g_szRTAssertMsg2), longText);
 }
 
 TEST(LoaderDiagnostics, SaveAndRestoreLastErrors)

@@ -224,6 +224,74 @@ TEST_F(NativePath, OpenVolumeThroughTrailingSeparatorRetry)
     EXPECT_EQ(RTNtCloseHandle(h), 0);
 }
 
+// A current directory spelled with two leading separators (a share, or a directory in its
+// long or device form): a relative path must become the NT path of its absolute form, not
+// the drive prefix glued in front of '\\'. Such a directory comes either as the process's
+// current directory or as a drive's current directory (the "=X:" variable that
+// GetFullPathNameW reads for 'X:rel').
+TEST_F(NativePath, RelativePathsUnderShareCurrentDirectory)
+{
+    HANDLE h = CreateFileW(L"rel.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    char const other = cwd[0] == 'Q' ? 'R' : 'Q';
+    std::string const tail = cwd.substr(2);     // '\...\kelp-np-<pid>'
+    struct Case { bool driveVariable; std::string dir; bool exists; };
+    Case const cases[] = {
+        { false, "\\\\localhost\\" + std::string(1, cwd[0]) + "$" + tail, true },
+        { false, "\\\\?\\" + cwd, true },
+        { false, "\\\\.\\" + cwd, true },
+        { true, "\\\\kelpsrv\\share\\dir", false },
+        { true, "\\\\?\\" + cwd, true },
+    };
+    std::wstring const variable = std::wstring(L"=") + (wchar_t)other + L":";
+    int tried = 0;
+    for (auto const &c : cases)
+    {
+        SCOPED_TRACE(c.dir);
+        std::wstring const wide(c.dir.begin(), c.dir.end());
+        std::string rel = "rel.bin";
+        if (c.driveVariable)
+        {
+            ASSERT_TRUE(SetEnvironmentVariableW(variable.c_str(), wide.c_str()));
+            rel = std::string(1, other) + ":rel.bin";
+        }
+        else if (!SetCurrentDirectoryW(wide.c_str()))
+            continue;
+        // Where Windows itself puts the relative path.
+        std::wstring const wideRel(rel.begin(), rel.end());
+        wchar_t full[MAX_PATH * 2];
+        DWORD const n = GetFullPathNameW(wideRel.c_str(), RT_ELEMENTS(full), full, nullptr);
+        if (n && n < RT_ELEMENTS(full) && full[0] == '\\' && full[1] == '\\')
+        {
+            tried++;
+            int rc;
+            std::string const expected = toNt(narrow((const RTUTF16 *)full), &rc);
+            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(expected.substr(0, 4), "\\??\\");
+            EXPECT_EQ(toNt(rel, &rc), expected);
+            EXPECT_EQ(rc, 0);
+            if (c.exists)
+            {
+                HANDLE hOpen = INVALID_HANDLE_VALUE;
+                EXPECT_EQ(RTPathOpenNt(rel.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ,
+                                       FILE_SYNCHRONOUS_IO_NONALERT, OBJ_CASE_INSENSITIVE, &hOpen,
+                                       nullptr), 0);
+                if (hOpen != INVALID_HANDLE_VALUE)
+                    RTNtCloseHandle(hOpen);
+            }
+        }
+        if (c.driveVariable)
+            SetEnvironmentVariableW(variable.c_str(), nullptr);
+        else
+            ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    }
+    SetEnvironmentVariableW(variable.c_str(), nullptr);
+    DeleteFileW(L"rel.bin");
+    if (!tried)
+        GTEST_SKIP() << "no current directory with two leading separators is accepted here";
+}
+
 TEST_F(NativePath, OpenObjectDirectoryOnlyForNativeNames)
 {
     HANDLE h = (HANDLE)1;

@@ -549,18 +549,22 @@ TEST(StrConvert, CallerBufferProtocol)
 TEST(StrConvert, AllocationFailures)
 {
     size_t const huge = RTSTR_MAX / 4;
+    // Blocks no process of either pointer width can get (a quarter of a 32-bit address
+    // space may well be free).
+    size_t const tooManyBytes = RTSTR_MAX - 0xFFFF;
+    size_t const tooManyUnits = tooManyBytes / sizeof(RTUTF16);
     RTUTF16 *w = (RTUTF16 *)&huge;
     EXPECT_EQ(RTStrToUtf16Ex("a", RTSTR_MAX, &w, 0, nullptr, RT_SRC_TAG), 0);
     RTUtf16Free(w);
     w = nullptr;
-    EXPECT_EQ(RTStrToUtf16Ex("a", RTSTR_MAX, &w, huge, nullptr, RT_SRC_TAG), ERR_NO_UTF16_MEMORY);
+    EXPECT_EQ(RTStrToUtf16Ex("a", RTSTR_MAX, &w, tooManyUnits, nullptr, RT_SRC_TAG), ERR_NO_UTF16_MEMORY);
     EXPECT_EQ(w, nullptr);
     EXPECT_EQ(RTStrToUtf16Ex("a", RTSTR_MAX, &w, RTSTR_MAX / 2 + 2, nullptr, RT_SRC_TAG), ERR_NO_UTF16_MEMORY);
     EXPECT_EQ(w, nullptr);
 
     char *s = nullptr;
     const RTUTF16 wide[] = { 0x61, 0 };
-    EXPECT_EQ(RTUtf16ToUtf8Ex(wide, RTSTR_MAX, &s, huge, nullptr, RT_SRC_TAG), ERR_NO_STRING_MEMORY);
+    EXPECT_EQ(RTUtf16ToUtf8Ex(wide, RTSTR_MAX, &s, tooManyBytes, nullptr, RT_SRC_TAG), ERR_NO_STRING_MEMORY);
     EXPECT_EQ(s, nullptr);
 
     RTUNICP *cps = nullptr;
@@ -569,7 +573,7 @@ TEST(StrConvert, AllocationFailures)
 
     s = RTStrClone("hello");
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(RTStrResize(&s, huge), ERR_NO_STRING_MEMORY);
+    EXPECT_EQ(RTStrResize(&s, tooManyBytes), ERR_NO_STRING_MEMORY);
     EXPECT_STREQ(s, "hello");
     RTStrDispose(s);
 

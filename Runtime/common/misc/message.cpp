@@ -36,7 +36,7 @@ bool hasLineFeed(const char *text)
 
 int RTMsgWriteLines(Stream *stream, const char *prefix, const char *format, va_list args)
 {
-    if (!*format || (format[0] == '\n' && format[1] == '\0'))
+    if (!format || !*format || (format[0] == '\n' && format[1] == '\0'))
     {
         RTStreamPrintf(stream, "\n");
         return 0;

@@ -278,24 +278,16 @@ int RTFileSeek(RTFILE hFile, int64_t offset, uint32_t method, uint64_t *pNewPos)
         return ERR_BAD_ARGUMENT;
     LONG high = (LONG)((uint64_t)offset >> 32);
     DWORD const low = (DWORD)(uint64_t)offset;
-    bool ok;
-    if (low == 0xFFFFFFFFu)
-    {
-        // INVALID_SET_FILE_POINTER is then also a valid low half: ask the last error.
-        SetLastError(0);
-        DWORD const newLow = SetFilePointer((HANDLE)hFile, (LONG)low, &high, method);
-        ok = GetLastError() == 0;
-        if (ok && pNewPos)
-            *pNewPos = ((uint64_t)(uint32_t)high << 32) | newLow;
-    }
-    else
-    {
-        DWORD const newLow = SetFilePointer((HANDLE)hFile, (LONG)low, &high, method);
-        ok = newLow != INVALID_SET_FILE_POINTER;
-        if (ok && pNewPos)
-            *pNewPos = ((uint64_t)(uint32_t)high << 32) | newLow;
-    }
-    return ok ? 0 : ConvertLastError();
+    // A new position whose low half is all ones comes back as INVALID_SET_FILE_POINTER
+    // whatever was asked for, so that value is judged by the last error every time.
+    SetLastError(0);
+    DWORD const newLow = SetFilePointer((HANDLE)hFile, (LONG)low, &high, method);
+    DWORD const lastError = newLow == INVALID_SET_FILE_POINTER ? GetLastError() : NO_ERROR;
+    if (lastError != NO_ERROR)
+        return RTErrConvertFromWinError(lastError);
+    if (pNewPos)
+        *pNewPos = ((uint64_t)(uint32_t)high << 32) | newLow;
+    return 0;
 }
 
 uint64_t RTFileTell(RTFILE hFile)

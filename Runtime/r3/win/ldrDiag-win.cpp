@@ -29,7 +29,7 @@ void RTAssertMsg1(const char *expr, unsigned line, const char *file, const char 
 {
     RTERRVARS saved;
     RTErrSaveLastErrors(&saved);
-    char szMsg[1024];
+    char szMsg[sizeof(g_szRTAssertMsg1)];
     size_t const cch = RTFmtBuffer(szMsg, sizeof(szMsg),
                                    "\n!!Assertion Failed!!\nExpression: %s\nLocation  : %s(%d) %s\n",
                                    expr, file, (int)line, function);
@@ -41,7 +41,7 @@ void RTAssertMsg2V(const char *format, va_list args)
 {
     RTERRVARS saved;
     RTErrSaveLastErrors(&saved);
-    char szMsg[1024];
+    char szMsg[sizeof(g_szRTAssertMsg1)];
     size_t const cch = RTFmtBufferV(szMsg, sizeof(szMsg), format, args);
     keepAndWrite(g_szRTAssertMsg2, szMsg, cch);
     RTErrRestoreLastErrors(&saved);

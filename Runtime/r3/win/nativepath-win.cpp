@@ -150,7 +150,15 @@ int RTPathToNtPath(UNICODE_STRING *ntName, HANDLE *rootDir, const char *path)
         cbAbs = cbBuf - lead;
         rc = RTPathAbsEx(nullptr, path, PATH_STYLE_DOS, buf + lead, &cbAbs);
     }
-    if (RT_SUCCESS(rc))
+    if (RT_SUCCESS(rc) && !replaced && isSep(buf[lead]) && isSep(buf[lead + 1]) && buf[lead + 2]
+        && !isSep(buf[lead + 2]))
+    {
+        // A relative or rooted path under a current directory on a share ('\\srv\share\x'):
+        // its absolute form, not the input, says which prefix applies. That form is
+        // classified above and never comes back here.
+        rc = RTPathToNtPath(ntName, rootDir, buf + lead);
+    }
+    else if (RT_SUCCESS(rc))
     {
         for (size_t i = 0; i < prefixLen; i++)
             buf[i] = prefix[i];
