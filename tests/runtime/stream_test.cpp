@@ -10,6 +10,7 @@
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/wine_only.h"
 
 namespace {
 
@@ -392,6 +393,8 @@ TEST_F(StandardLike, AnsiConversionDropsOnlyBrokenChunks)
 // their first flush, and everything pending reaches its file at exit.
 TEST(StreamsAtExit, RedirectedStandardStreams)
 {
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_STREAM_PROBE", L"redirect" });
     plomtest::ProcessResult const r =

@@ -17,6 +17,11 @@ bool IsWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool WineProcessStartsAreSlow()
+{
+    return sizeof(void *) == 4 && IsWine();
+}
+
 bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version)
 {
     std::wstring const keyName = L"Software\\Wine\\AppDefaults\\" + exeName;

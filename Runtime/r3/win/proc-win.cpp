@@ -41,15 +41,7 @@ void rtProcRunTable(PFNRTSTATICFN *start, PFNRTSTATICFN *end)
             (*p)();
 }
 
-// Keeps the linker's .CRT section, which defines the table bounds above, in programs that
-// have no static initialiser or terminator of their own.
-void rtProcNoop(void)
-{
-}
-
 } // namespace
-
-RT_STATIC_PRETERM(rtProcNoop, ZZ);
 
 void RTProcTerminate(int exitCode, bool runExitCallbacks)
 {
