@@ -52,7 +52,7 @@ fi
 # loader it runs for minutes. An empty debugger command lets the crash end the process.
 if [ ! -f "$WINEPREFIX/.plom-no-debugger" ]; then
     aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1
-    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f /reg:32 >/dev/null 2>&1
+    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1 || true
+    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f /reg:32 >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.plom-no-debugger"
 fi
