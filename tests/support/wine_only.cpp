@@ -292,6 +292,16 @@ ProcessResult RunTraced(const std::wstring &exe, const std::wstring &cmdLine,
     return result;
 }
 
+std::pair<std::wstring, std::wstring> PreferFoundDlls(const std::vector<std::wstring> &names)
+{
+    wchar_t current[4096];
+    DWORD n = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", current, 4096);
+    std::wstring value = n > 0 && n < 4096 ? std::wstring(current, n) + L";" : std::wstring();
+    for (size_t i = 0; i < names.size(); i++)
+        value += (i ? L"," : L"") + names[i];
+    return { L"WINEDLLOVERRIDES", value + L"=n,b" };
+}
+
 bool RunningUnderWine()
 {
     return IsWine();

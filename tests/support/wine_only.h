@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/process_runner.h"
@@ -76,6 +77,12 @@ struct MessageBoxCall {
     unsigned long style = 0;
     bool truncated = false; // wine shortens long strings in its traces ("...")
 };
+
+// An environment entry for a child process that makes wine prefer a DLL file found by the
+// search order over its own built-in library of that name (WINEDLLOVERRIDES "<names>=n,b",
+// added to what the test's environment already overrides). Real Windows searches that way
+// by itself, so a test that plants DLLs needs this only under wine.
+std::pair<std::wstring, std::wstring> PreferFoundDlls(const std::vector<std::wstring> &names);
 
 // The MessageBoxW calls in a relay trace, in order.
 std::vector<MessageBoxCall> ParseMessageBoxCalls(const std::string &trace);
