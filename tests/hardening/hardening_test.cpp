@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,7 +131,7 @@ struct PlantedWorld
     std::vector<std::pair<std::wstring, std::wstring>> Env() const
     {
         return { { L"KELP_TMPDIR", L"" }, { L"TMP", temp }, { L"TEMP", temp },
-                 { L"PLOM_PLANTED_MARKERS", markers }, wine::PreferFoundDlls(PlantedNames) };
+                 { L"PLOM_PLANTED_MARKERS", markers } };
     }
 
     ProcessOptions Options() const
@@ -162,22 +163,31 @@ TEST_F(HardeningInstall, PlantedLibrariesAreNeverLoaded)
     PlantedWorld world;
     ASSERT_TRUE(world.Prepare());
 
-    // A program that loads by plain name finds the planted copies: the markers work, and
-    // under wine the planted files win over the built-in libraries.
-    std::wstring const naive = world.app + L"\\naive_loader.exe";
+    // A program that loads by plain name finds the planted copies: the markers work.
+    // Under wine the planted files must win over the built-in libraries, as they would on
+    // Windows.
+    bool const wine = wine::RunningUnderWine();
+    std::vector<std::unique_ptr<wine::PreferFoundDlls>> overrides;
+    for (const wchar_t *exe : { L"plant-naive.exe", L"plant-setup.exe", L"plant-broken-setup.exe" })
+        if (wine)
+        {
+            overrides.emplace_back(new wine::PreferFoundDlls(exe, PlantedNames));
+            ASSERT_TRUE(overrides.back()->ok());
+        }
+    std::wstring const naive = world.app + L"\\plant-naive.exe";
     ASSERT_TRUE(CopyFileW(Helper(L"naive_loader.exe").c_str(), naive.c_str(), FALSE));
     ProcessResult control = RunProcessArgs(naive, { L"msi.dll", L"version.dll", L"uxtheme.dll" }, world.Options());
     ASSERT_TRUE(control.started);
     std::string const controlMarkers = world.TakeMarkers();
     for (const char *name : { "app-msi.dll.loaded", "app-version.dll.loaded", "app-uxtheme.dll.loaded" })
-        ASSERT_NE(std::string::npos, controlMarkers.find(name)) << "planting is not effective here:\n" << controlMarkers;
+        ASSERT_NE(std::string::npos, controlMarkers.find(name)) << "planting is not effective here:\n" << controlMarkers << Text(control);
 
     // A custom directory makes the full run use the shell as well; an interactive failure
     // shows a message box.
     ASSERT_TRUE(CreateDirectoryW((world.app + L"\\.custom").c_str(), nullptr));
     ASSERT_TRUE(WriteWholeFile(world.app + L"\\.custom\\custom.txt", "custom"));
-    std::wstring const setup = world.app + L"\\setup.exe";
-    std::wstring const broken = world.app + L"\\broken-setup.exe";
+    std::wstring const setup = world.app + L"\\plant-setup.exe";
+    std::wstring const broken = world.app + L"\\plant-broken-setup.exe";
     ASSERT_TRUE(CopyFileW(BuiltBundle(L"files").c_str(), setup.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(BuiltBundle(L"second-payload-missing").c_str(), broken.c_str(), FALSE));
 

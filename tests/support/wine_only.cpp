@@ -292,16 +292,6 @@ ProcessResult RunTraced(const std::wstring &exe, const std::wstring &cmdLine,
     return result;
 }
 
-std::pair<std::wstring, std::wstring> PreferFoundDlls(const std::vector<std::wstring> &names)
-{
-    wchar_t current[4096];
-    DWORD n = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", current, 4096);
-    std::wstring value = n > 0 && n < 4096 ? std::wstring(current, n) + L";" : std::wstring();
-    for (size_t i = 0; i < names.size(); i++)
-        value += (i ? L"," : L"") + names[i];
-    return { L"WINEDLLOVERRIDES", value + L"=n,b" };
-}
-
 bool RunningUnderWine()
 {
     return IsWine();
@@ -317,6 +307,24 @@ AppVersionOverride::AppVersionOverride(const std::wstring &exeName, const std::w
 AppVersionOverride::~AppVersionOverride()
 {
     Restore(HKEY_CURRENT_USER, key_, L"Version", hadValue_, oldValue_);
+}
+
+PreferFoundDlls::PreferFoundDlls(const std::wstring &exeName, const std::vector<std::wstring> &names)
+    : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides"), names_(names)
+{
+    for (const std::wstring &name : names_)
+    {
+        std::wstring old;
+        hadValue_.push_back(ReadString(HKEY_CURRENT_USER, key_, name.c_str(), old));
+        oldValue_.push_back(old);
+        ok_ = WriteString(HKEY_CURRENT_USER, key_, name.c_str(), L"native,builtin") && ok_;
+    }
+}
+
+PreferFoundDlls::~PreferFoundDlls()
+{
+    for (size_t i = 0; i < names_.size(); i++)
+        Restore(HKEY_CURRENT_USER, key_, names_[i].c_str(), hadValue_[i], oldValue_[i]);
 }
 
 RelayInclude::RelayInclude(const std::wstring &functions)

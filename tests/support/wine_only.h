@@ -5,7 +5,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/process_runner.h"
@@ -78,11 +77,27 @@ struct MessageBoxCall {
     bool truncated = false; // wine shortens long strings in its traces ("...")
 };
 
-// An environment entry for a child process that makes wine prefer a DLL file found by the
-// search order over its own built-in library of that name (WINEDLLOVERRIDES "<names>=n,b",
-// added to what the test's environment already overrides). Real Windows searches that way
-// by itself, so a test that plants DLLs needs this only under wine.
-std::pair<std::wstring, std::wstring> PreferFoundDlls(const std::vector<std::wstring> &names);
+// Makes wine prefer a DLL file that the search order finds over its own built-in library of
+// that name, for the named modules ("msi", ...) in programs named exeName, through
+// HKCU\Software\Wine\AppDefaults\<exeName>\DllOverrides; restored on destruction. Real
+// Windows loads what the search finds by itself, so a test that plants DLLs needs this only
+// under wine. (WINEDLLOVERRIDES in a child's environment block does not reach wine's
+// loader: it reads the Unix environment.)
+class PreferFoundDlls {
+public:
+    PreferFoundDlls(const std::wstring &exeName, const std::vector<std::wstring> &names);
+    ~PreferFoundDlls();
+    PreferFoundDlls(const PreferFoundDlls &) = delete;
+    PreferFoundDlls &operator=(const PreferFoundDlls &) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring key_;
+    bool ok_ = true;
+    std::vector<std::wstring> names_;
+    std::vector<bool> hadValue_;
+    std::vector<std::wstring> oldValue_;
+};
 
 // The MessageBoxW calls in a relay trace, in order.
 std::vector<MessageBoxCall> ParseMessageBoxCalls(const std::string &trace);
