@@ -35,73 +35,49 @@ std::string PackageBytes(size_t size, unsigned seed)
 
 namespace {
 
-const WORD LangEnUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-
-bool UpdateRcData(HANDLE update, const std::wstring &name, const void *data, DWORD size)
+const char *ArchWord(uint32_t arch)
 {
-    return UpdateResourceW(update, MAKEINTRESOURCEW(10), name.c_str(), LangEnUs, const_cast<void *>(data), size) != FALSE;
-}
-
-std::wstring Numbered(const wchar_t *prefix, size_t i)
-{
-    wchar_t buf[32];
-    swprintf(buf, 32, L"%ls%02u", prefix, (unsigned)i);
-    return buf;
+    switch (arch)
+    {
+        case 1: return "any";
+        case 2: return "x86";
+        case 3: return "amd64";
+        default: return nullptr;
+    }
 }
 
 } // namespace
 
-bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &packages, std::string *error)
+bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &packages, const std::wstring &workDir,
+                std::string *error, int manifestCount)
 {
-    if (!CopyFileW(StubExe().c_str(), out.c_str(), FALSE))
+    std::vector<std::wstring> args = { L"--stub", StubExe(), L"--output", out };
+    for (size_t i = 0; i < packages.size(); i++)
+    {
+        const TestPackage &p = packages[i];
+        std::wstring const file = workDir + L"\\package" + std::to_wstring(i) + L"-" + Utf8ToWide(p.fileName);
+        if (!WriteWholeFile(file, p.data))
+        {
+            if (error)
+                *error = "cannot write " + WideToUtf8(file);
+            return false;
+        }
+        const char *word = ArchWord(p.arch);
+        args.insert(args.end(), { L"--package", file, L"--arch", word ? Utf8ToWide(word) : std::to_wstring(p.arch),
+                                  L"--name", Utf8ToWide(p.fileName) });
+        if (p.noPayload)
+            args.push_back(L"--no-payload");
+    }
+    if (manifestCount >= 0)
+        args.insert(args.end(), { L"--manifest-count", std::to_wstring(manifestCount) });
+    ProcessResult r = RunProcessArgs(PLOM_BUNDLE_EXE, args);
+    if (!r.started || r.exitCode != 0)
     {
         if (error)
-            *error = "copying the stub failed";
-        return false;
-    }
-    HANDLE update = BeginUpdateResourceW(out.c_str(), FALSE);
-    if (!update)
-    {
-        if (error)
-            *error = "BeginUpdateResourceW failed";
-        return false;
-    }
-    bool ok = true;
-    unsigned char manifest[16] = {};
-    memcpy(manifest, "PlomInstV1", 10);
-    manifest[15] = (unsigned char)packages.size();
-    ok = ok && UpdateRcData(update, L"MANIFEST", manifest, sizeof(manifest));
-    for (size_t i = 0; i < packages.size() && ok; i++)
-    {
-        unsigned char header[256] = {};
-        uint32_t const arch = packages[i].arch;
-        memcpy(header, &arch, 4);
-        std::string const payload = "BIN_" + std::string(i < 10 ? "0" : "") + std::to_string(i);
-        std::string const resName = packages[i].resourceName.empty() ? payload : packages[i].resourceName;
-        memcpy(header + 4, resName.c_str(), resName.size());
-        memcpy(header + 32, packages[i].fileName.c_str(), packages[i].fileName.size());
-        ok = UpdateRcData(update, Numbered(L"HDR_", i), header, sizeof(header))
-          && UpdateRcData(update, Numbered(L"BIN_", i), packages[i].data.data(), (DWORD)packages[i].data.size());
-    }
-    if (!EndUpdateResourceW(update, !ok) || !ok)
-    {
-        if (error)
-            *error = "updating the resources failed";
+            *error = "bundle builder failed: " + r.err;
         return false;
     }
     return true;
-}
-
-bool SetManifestCount(const std::wstring &exe, uint8_t count)
-{
-    unsigned char manifest[16] = {};
-    memcpy(manifest, "PlomInstV1", 10);
-    manifest[15] = count;
-    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
-    if (!update)
-        return false;
-    bool ok = UpdateRcData(update, L"MANIFEST", manifest, sizeof(manifest));
-    return EndUpdateResourceW(update, !ok) && ok;
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> TempEnv(const std::wstring &dir)

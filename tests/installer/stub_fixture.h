@@ -18,7 +18,7 @@ struct TestPackage
     uint32_t    arch;           // 1 any, 2 x86, 3 amd64, or anything else
     std::string fileName;       // extraction name
     std::string data;           // the package's bytes
-    std::string resourceName;   // the payload name the header gives; empty: BIN_<index>
+    bool        noPayload = false;  // the header names a payload that is not written
 };
 
 // The directory of the running test program, and the stub copied next to it by the build.
@@ -28,11 +28,10 @@ std::wstring StubExe();
 // Deterministic filler bytes, different for each seed.
 std::string PackageBytes(size_t size, unsigned seed);
 
-// Writes the packages into the build's bundle tool's input and runs it (see the .cpp).
-bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &packages, std::string *error = nullptr);
-
-// Tampering with a finished bundle through the Windows resource update functions.
-bool SetManifestCount(const std::wstring &exe, uint8_t count);
+// Writes the packages as files into workDir and builds the bundle from the stub with the
+// bundle builder; manifestCount >= 0 makes the manifest count that many packages instead.
+bool MakeBundle(const std::wstring &out, const std::vector<TestPackage> &packages, const std::wstring &workDir,
+                std::string *error = nullptr, int manifestCount = -1);
 
 // Environment for a run whose temporary directory is dir.
 std::vector<std::pair<std::wstring, std::wstring>> TempEnv(const std::wstring &dir);

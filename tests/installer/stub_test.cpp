@@ -122,11 +122,11 @@ protected:
         ASSERT_TRUE(work.ok());
     }
 
-    std::wstring Bundle(const std::wstring &name, const std::vector<TestPackage> &packages)
+    std::wstring Bundle(const std::wstring &name, const std::vector<TestPackage> &packages, int manifestCount = -1)
     {
         std::wstring const exe = work.file(name);
         std::string error;
-        EXPECT_TRUE(MakeBundle(exe, packages, &error)) << error;
+        EXPECT_TRUE(MakeBundle(exe, packages, work.path(), &error, manifestCount)) << error;
         return exe;
     }
 
@@ -442,15 +442,37 @@ TEST_F(StubTest, PackageSizesAroundTheVerificationBlock)
     }
 }
 
+TEST_F(StubTest, ShippedSizePackageIsVerifiedWhole)
+{
+    // The size of the product's own package: 1,675 blocks of the read-back.
+    size_t const size = 109760512;
+    std::string const data = PackageBytes(size, 40);
+    std::wstring const exe = Bundle(L"big.exe", { { 1, "big.msi", data } });
+    std::wstring const dir = work.file(L"bigout");
+    ProcessResult r = RunStub(exe, { L"--silent", L"--extract", L"--path", dir }, tmp.path());
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_TRUE(FileContents(dir + L"\\big.msi") == data);
+}
+
+TEST_F(StubTest, EmptyPayloadIsRefused)
+{
+    std::wstring const exe = Bundle(L"zero.exe", { { 1, "zero.cab", "" } });
+    ProcessResult r = RunStub(exe, Args({ L"--silent" }, NoCertificates), tmp.path());
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(NormalizeNewlines(r.err), "error: #0: Failed to locate resource 'BIN_00': ERR_NO_DATA\n"
+                                        + ErrorLine(exe, "Error extracting package #0 (zero.cab): ERR_NO_DATA"));
+    EXPECT_TRUE(Entries(tmp.path()).empty());
+}
+
 TEST_F(StubTest, BrokenPackageResources)
 {
     // The payload of package 0 is gone: the created file is removed again by the cleanup
     // of a full run, and stays empty after --extract.
-    std::wstring const noPayload = Bundle(L"nopayload.exe", { { 1, "data.cab", "x", "BIN_77" } });
+    std::wstring const noPayload = Bundle(L"nopayload.exe", { { 1, "data.cab", "x", true } });
     ProcessResult r = RunStub(noPayload, Args({ L"--silent" }, NoCertificates), tmp.path());
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(NormalizeNewlines(r.err),
-              "error: #0: Failed to locate resource 'BIN_77': ERR_GENERAL_FAILURE\n"
+              "error: #0: Failed to locate resource 'BIN_00': ERR_GENERAL_FAILURE\n"
               + ErrorLine(noPayload, "Error extracting package #0 (data.cab): ERR_GENERAL_FAILURE"));
     EXPECT_TRUE(Entries(tmp.path()).empty());
 
@@ -461,8 +483,7 @@ TEST_F(StubTest, BrokenPackageResources)
     DeleteFileW(tmp.file(L"data.cab").c_str());
 
     // The manifest counts a package that has no header.
-    std::wstring const shortOfHeaders = Bundle(L"noheader.exe", OneCab);
-    ASSERT_TRUE(SetManifestCount(shortOfHeaders, 2));
+    std::wstring const shortOfHeaders = Bundle(L"noheader.exe", OneCab, 2);
     r = RunStub(shortOfHeaders, Args({ L"--silent" }, NoCertificates), tmp.path());
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(NormalizeNewlines(r.err),
