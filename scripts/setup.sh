@@ -47,3 +47,12 @@ if [ ! -f "$WINEPREFIX/.plom-ready" ]; then
     [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || { echo "setup: the prefix has no WoW64 part" >&2; exit 1; }
     touch "$WINEPREFIX/.plom-ready"
 fi
+
+# A crashing test program must not start wine's debugger: under the emulated 32-bit
+# loader it runs for minutes. An empty debugger command lets the crash end the process.
+if [ ! -f "$WINEPREFIX/.plom-no-debugger" ]; then
+    aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1 || true
+    "$PLOM_WINE64" reg add "$aedebug" /v Debugger /t REG_SZ /d "" /f /reg:32 >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.plom-no-debugger"
+fi

@@ -11,6 +11,7 @@
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/wine_only.h"
 
 namespace {
 
@@ -305,6 +306,8 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 // standard error and a breakpoint trap that ends the process when no debugger is attached.
 TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
 {
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_LDR_PROBE", L"early" });
     plomtest::ProcessResult const r =
@@ -321,6 +324,8 @@ TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
 
 TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
 {
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });
     plomtest::ProcessResult const r =

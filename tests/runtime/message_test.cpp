@@ -12,6 +12,7 @@
 #include "support/probes.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/wine_only.h"
 
 namespace {
 
@@ -159,6 +160,8 @@ TEST_F(Messages, InitFailureBeforeThePathIsKnown)
 // In a program started like the installer, the program name comes from the start-up.
 TEST(MessagesInAProgram, ProgramNameFromTheStartUp)
 {
+    if (plomtest::WineProcessStartsAreSlow())
+        GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_STREAM_PROBE", L"message" });
     plomtest::ProcessResult const r =

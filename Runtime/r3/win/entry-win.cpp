@@ -15,6 +15,10 @@ extern "C" PFNRTSTATICINITRC g_rtEntryXiStart[] __asm__("___crt_xi_start__");
 extern "C" PFNRTSTATICINITRC g_rtEntryXiEnd[] __asm__("___crt_xi_end__");
 extern "C" PFNRTSTATICFN g_rtEntryXcStart[] __asm__("___crt_xc_start__");
 extern "C" PFNRTSTATICFN g_rtEntryXcEnd[] __asm__("___crt_xc_end__");
+// A null entry in each table keeps the linker's .CRT section, and with it the bounds
+// above, in a program without initialisers of its own (the loops skip null entries).
+__attribute__((section(".CRT$XIA"), used)) PFNRTSTATICINITRC g_rtEntryXiNone = nullptr;
+__attribute__((section(".CRT$XCA"), used)) PFNRTSTATICFN g_rtEntryXcNone = nullptr;
 // The compiler's constructor list: a -1 marker, the constructors, a null terminator.
 extern "C" PFNRTSTATICFN g_rtEntryCtorList[] __asm__("___CTOR_LIST__");
 extern "C" IMAGE_DOS_HEADER __ImageBase;

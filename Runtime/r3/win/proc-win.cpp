@@ -28,6 +28,9 @@ extern "C" PFNRTSTATICFN g_rtXpStart[] __asm__("___crt_xp_start__");
 extern "C" PFNRTSTATICFN g_rtXpEnd[] __asm__("___crt_xp_end__");
 extern "C" PFNRTSTATICFN g_rtXtStart[] __asm__("___crt_xt_start__");
 extern "C" PFNRTSTATICFN g_rtXtEnd[] __asm__("___crt_xt_end__");
+// Null entries keep the .CRT section (and the bounds) when a program has no terminators.
+__attribute__((section(".CRT$XPA"), used)) PFNRTSTATICFN g_rtXpNone = nullptr;
+__attribute__((section(".CRT$XTA"), used)) PFNRTSTATICFN g_rtXtNone = nullptr;
 
 namespace {
 
@@ -38,15 +41,7 @@ void rtProcRunTable(PFNRTSTATICFN *start, PFNRTSTATICFN *end)
             (*p)();
 }
 
-// Keeps the linker's .CRT section, which defines the table bounds above, in programs that
-// have no static initialiser or terminator of their own.
-void rtProcNoop(void)
-{
-}
-
 } // namespace
-
-RT_STATIC_PRETERM(rtProcNoop, ZZ);
 
 void RTProcTerminate(int exitCode, bool runExitCallbacks)
 {
