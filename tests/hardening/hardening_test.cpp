@@ -284,7 +284,8 @@ TEST_F(HardeningInstall, PackageCannotBeChangedWhileItIsInstalled)
     {
         std::string const original = PackageBytes(TAMPER_MSI);
         std::wstring const decoy = run.dir.file(L"decoy.msi");
-        ASSERT_TRUE(WriteWholeFile(decoy, "not the package"));
+        // No ASSERT before the installer is let go: the thread must be joined.
+        EXPECT_TRUE(WriteWholeFile(decoy, "not the package"));
         std::wstring const link = run.dir.file(L"link.msi");
         auto canOpen = [](const std::wstring &path, DWORD access) {
             HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
