@@ -9,11 +9,13 @@ else()
 endif()
 
 # The runtime and the product are compiled the way they are linked: no C or C++ run-time
-# library, no exceptions, no RTTI, no unwind tables.
+# library, no exceptions, no RTTI, no unwind tables. No -fdata-sections: for PE targets
+# it puts zero-initialised variables into .data$name sections that take room in the file
+# (the 64 KiB verification buffer alone), where plain .bss costs nothing.
 set(PLOM_FREESTANDING_FLAGS
     -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
-    -ffunction-sections -fdata-sections -Os
+    -ffunction-sections -Os
     -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 
 function(plom_freestanding target)

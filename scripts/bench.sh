@@ -79,8 +79,19 @@ if [ -n "$bundler" ] && [ -f "$stub64" ]; then
     fi
 fi
 
-# One wine server for all runs keeps each process start short.
-/usr/lib/wine/wineserver -p 2>/dev/null || true
+# A prefix of its own (a copy of the shared one, made once) gives the runs their own wine
+# server: other test runs on this machine then neither hold the stub's single-instance
+# mutex nor share the server's work. The server stays up while the runs follow each
+# other and ends by itself 10 s after the last one.
+bench_prefix="$work/wineprefix"
+if [ ! -f "$bench_prefix/.plom-ready" ]; then
+    echo "bench: copying the wine prefix for the benchmark runs (once)"
+    rm -rf "$bench_prefix" "$bench_prefix.tmp"
+    cp -a "$WINEPREFIX" "$bench_prefix.tmp"
+    mv "$bench_prefix.tmp" "$bench_prefix"
+fi
+export WINEPREFIX="$bench_prefix"
+/usr/lib/wine/wineserver -p10
 export KELP_TMPDIR
 KELP_TMPDIR=$(winpath "$work/stub-tmp")
 

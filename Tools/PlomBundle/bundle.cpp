@@ -187,57 +187,57 @@ bool ParseArch(const std::string &text, uint32_t &arch)
     return true;
 }
 
-bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::string &error)
+bool BuildBundle(const BundleRequest &request, std::vector<uint8_t> &output, std::string &error)
 {
-    if (spec.packages.size() > 255) {
-        error = "too many packages (" + std::to_string(spec.packages.size()) + ", at most 255)";
+    if (request.packages.size() > 255) {
+        error = "too many packages (" + std::to_string(request.packages.size()) + ", at most 255)";
         return false;
     }
-    if (spec.manifestCount > 255) {
+    if (request.manifestCount > 255) {
         error = "manifest count over 255";
         return false;
     }
 
     std::vector<uint8_t> stubBytes;
     std::string why;
-    if (!ReadFile(spec.stubPath, stubBytes, why)) {
+    if (!ReadFile(request.stubPath, stubBytes, why)) {
         error = "stub: " + why;
         return false;
     }
     PeImage img;
     if (!ParsePe(std::move(stubBytes), img, why)) {
-        error = "stub '" + spec.stubPath + "': " + why;
+        error = "stub '" + request.stubPath + "': " + why;
         return false;
     }
     uint32_t secRva, secSize;
     GetDataDirectory(img, kDirSecurity, secRva, secSize);
     if (secRva || secSize) {
-        error = "stub '" + spec.stubPath + "' is signed; bundle the unsigned stub and sign the result";
+        error = "stub '" + request.stubPath + "' is signed; bundle the unsigned stub and sign the result";
         return false;
     }
     if (img.numberOfRvaAndSizes <= kDirResource) {
-        error = "stub '" + spec.stubPath + "' has no resource directory entry in its headers";
+        error = "stub '" + request.stubPath + "' has no resource directory entry in its headers";
         return false;
     }
     if (img.pointerToSymbolTable) {
-        error = "stub '" + spec.stubPath + "' carries a COFF symbol table; strip it first";
+        error = "stub '" + request.stubPath + "' carries a COFF symbol table; strip it first";
         return false;
     }
     if (EndOfSectionData(img) < img.bytes.size()) {
-        error = "stub '" + spec.stubPath + "' has " + std::to_string(img.bytes.size() - EndOfSectionData(img))
+        error = "stub '" + request.stubPath + "' has " + std::to_string(img.bytes.size() - EndOfSectionData(img))
             + " bytes of data after its last section";
         return false;
     }
 
     std::vector<Resource> resources;
     if (!ReadResources(img, resources, why)) {
-        error = "stub '" + spec.stubPath + "': " + why;
+        error = "stub '" + request.stubPath + "': " + why;
         return false;
     }
     for (const Resource &r : resources)
         if (!r.type.isName && r.type.id == kRtRcdata && r.name.isName
             && (r.name.name == ResName(STUB_MANIFEST_NAME).name || IsIndexedName(r.name.name, "HDR_"))) {
-            error = "stub '" + spec.stubPath + "' already holds packages (resource " + ResIdText(r.name)
+            error = "stub '" + request.stubPath + "' already holds packages (resource " + ResIdText(r.name)
                 + "); use the stub without packages";
             return false;
         }
@@ -246,7 +246,7 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
     std::vector<Resource> added;
     StubManifest manifest{};
     std::memcpy(manifest.magic, STUB_MANIFEST_MAGIC, sizeof STUB_MANIFEST_MAGIC);
-    manifest.packageCount = (uint8_t)(spec.manifestCount >= 0 ? spec.manifestCount : (int)spec.packages.size());
+    manifest.packageCount = (uint8_t)(request.manifestCount >= 0 ? request.manifestCount : (int)request.packages.size());
     Resource mres;
     mres.type = ResNumber(kRtRcdata);
     mres.name = ResName(STUB_MANIFEST_NAME);
@@ -254,8 +254,8 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
     mres.data.assign(reinterpret_cast<uint8_t *>(&manifest), reinterpret_cast<uint8_t *>(&manifest) + sizeof manifest);
     added.push_back(std::move(mres));
 
-    for (size_t i = 0; i < spec.packages.size(); i++) {
-        const PackageSpec &p = spec.packages[i];
+    for (size_t i = 0; i < request.packages.size(); i++) {
+        const PackageEntry &p = request.packages[i];
         std::string what = "package #" + std::to_string(i) + " ('" + p.path + "'): ";
         if (!p.archGiven) {
             error = what + "no architecture given";
@@ -278,7 +278,7 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
                 return false;
             }
         for (size_t k = 0; k < i; k++) {
-            const PackageSpec &q = spec.packages[k];
+            const PackageEntry &q = request.packages[k];
             std::string other = q.resourceName.empty() ? Format(STUB_PAYLOAD_NAME_FORMAT, (unsigned)k) : q.resourceName;
             if (ResName(other).name == payloadId.name) {
                 error = what + "resource name '" + resName + "' is used by package #" + std::to_string(k) + " too";
@@ -353,11 +353,11 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
         uint32_t biRva, biSize;
         GetDataDirectory(img, kDirBoundImport, biRva, biSize);
         if (tableEnd > firstRaw || (biRva && biRva < tableEnd)) {
-            error = "stub '" + spec.stubPath + "' has no room in its headers for another section";
+            error = "stub '" + request.stubPath + "' has no room in its headers for another section";
             return false;
         }
         if (sectionCount >= 96) {
-            error = "stub '" + spec.stubPath + "' has too many sections";
+            error = "stub '" + request.stubPath + "' has too many sections";
             return false;
         }
     }
@@ -370,7 +370,7 @@ bool BuildBundle(const BundleSpec &spec, std::vector<uint8_t> &output, std::stri
             newRaw = std::max<uint64_t>(newRaw, AlignUp((uint64_t)s.pointerToRawData + s.sizeOfRawData, img.fileAlignment));
     }
     if (newRva > 0x7fffffffu) {
-        error = "stub '" + spec.stubPath + "' has an implausible image size";
+        error = "stub '" + request.stubPath + "' has an implausible image size";
         return false;
     }
 

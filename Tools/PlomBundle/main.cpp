@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     }
 #endif
     argc = (int)args.size();
-    plombundle::BundleSpec spec;
+    plombundle::BundleRequest request;
     for (int i = 1; i < argc; i++) {
         std::string opt = args[i];
         if (opt == "--help" || opt == "-h") {
@@ -79,16 +79,16 @@ int main(int argc, char **argv)
             value = args[++i];
         }
         bool perPackage = opt == "--arch" || opt == "--name" || opt == "--resource" || opt == "--no-payload";
-        if (perPackage && spec.packages.empty())
+        if (perPackage && request.packages.empty())
             return Fail("option " + opt + " must follow a --package");
-        plombundle::PackageSpec *pkg = spec.packages.empty() ? nullptr : &spec.packages.back();
+        plombundle::PackageEntry *pkg = request.packages.empty() ? nullptr : &request.packages.back();
         if (opt == "--stub") {
-            spec.stubPath = value;
+            request.stubPath = value;
         } else if (opt == "--output") {
-            spec.outputPath = value;
+            request.outputPath = value;
         } else if (opt == "--package") {
-            spec.packages.emplace_back();
-            spec.packages.back().path = value;
+            request.packages.emplace_back();
+            request.packages.back().path = value;
         } else if (opt == "--arch") {
             if (!plombundle::ParseArch(value, pkg->arch))
                 return Fail("unknown architecture '" + value + "' (any, x86, amd64 or a number)");
@@ -107,21 +107,21 @@ int main(int argc, char **argv)
             uint32_t n;
             if (!plombundle::ParseArch(value, n) || n > 255 || value.find_first_not_of("0123456789") != std::string::npos)
                 return Fail("--manifest-count needs a number from 0 to 255");
-            spec.manifestCount = (int)n;
+            request.manifestCount = (int)n;
         }
     }
-    if (spec.stubPath.empty())
+    if (request.stubPath.empty())
         return Fail("no --stub given (see --help)");
-    if (spec.outputPath.empty())
+    if (request.outputPath.empty())
         return Fail("no --output given (see --help)");
 
     std::vector<uint8_t> output;
     std::string error;
-    if (!plombundle::BuildBundle(spec, output, error))
+    if (!plombundle::BuildBundle(request, output, error))
         return Fail(error);
-    if (!plombundle::WriteOutput(spec.outputPath, output, error))
+    if (!plombundle::WriteOutput(request.outputPath, output, error))
         return Fail(error);
-    std::printf("PlomBundle: wrote '%s' (%zu bytes, %zu package%s)\n", spec.outputPath.c_str(),
-                output.size(), spec.packages.size(), spec.packages.size() == 1 ? "" : "s");
+    std::printf("PlomBundle: wrote '%s' (%zu bytes, %zu package%s)\n", request.outputPath.c_str(),
+                output.size(), request.packages.size(), request.packages.size() == 1 ? "" : "s");
     return 0;
 }

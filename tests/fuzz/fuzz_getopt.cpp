@@ -572,6 +572,9 @@ void checkStubTable(FuzzReader &in)
             FUZZ_CHECK(v.def == e.def);
         if (rc < 0)
             FUZZ_CHECK(state.currentDef == nullptr);
+        // The installer reports what it does not handle; the line is built from the value
+        // record, whatever the status.
+        FUZZ_CHECK(RTGetOptReportError(rc, &v) == 2);
         // A bundle with an unknown letter would report it again; the installer stops.
         if (rc == ERR_OPT_UNKNOWN && ref.bundle)
             break;

@@ -2,7 +2,7 @@
 // point after one round), RTPathAbsEx with a base (a clean absolute result that maps to
 // itself, the needed size on overflow that then fits, the same as RTPathAbsExDup) and the
 // small helpers (pointers inside the path, buffers left alone on overflow). The current
-// directory is the fixed "C:\Fuzz\Work" of fixed-cwd.cpp.
+// directory is the fixed "C:\Fuzz\Work" of fuzz-host.cpp.
 #include "fuzz-support.h"
 
 #include <kelp/err.h>

@@ -185,7 +185,7 @@ std::string Unhex(const std::string &s)
 
 // What the launcher is to run, as fields separated by zero bytes: exe, command line,
 // working directory, timeout, standard input, then name and value of each variable.
-std::string EncodeSpec(const std::wstring &exe, const std::wstring &cmdLine, const ProcessOptions &o)
+std::string EncodeLaunch(const std::wstring &exe, const std::wstring &cmdLine, const ProcessOptions &o)
 {
     std::vector<std::string> fields = {WideToUtf8(exe), WideToUtf8(cmdLine), WideToUtf8(o.workDir),
                                        std::to_string(o.timeoutMs), o.stdinData};
@@ -193,22 +193,22 @@ std::string EncodeSpec(const std::wstring &exe, const std::wstring &cmdLine, con
         fields.push_back(WideToUtf8(e.first));
         fields.push_back(WideToUtf8(e.second));
     }
-    std::string spec;
+    std::string launch;
     for (const std::string &f : fields) {
-        spec += f;
-        spec.push_back('\0');
+        launch += f;
+        launch.push_back('\0');
     }
-    return Hex(spec);
+    return Hex(launch);
 }
 
-void DecodeSpec(const std::string &hex, std::wstring &exe, std::wstring &cmdLine, ProcessOptions &o)
+void DecodeLaunch(const std::string &hex, std::wstring &exe, std::wstring &cmdLine, ProcessOptions &o)
 {
-    std::string spec = Unhex(hex);
+    std::string launch = Unhex(hex);
     std::vector<std::string> f;
     size_t start = 0;
-    for (size_t i = 0; i < spec.size(); i++)
-        if (spec[i] == '\0') {
-            f.push_back(spec.substr(start, i - start));
+    for (size_t i = 0; i < launch.size(); i++)
+        if (launch[i] == '\0') {
+            f.push_back(launch.substr(start, i - start));
             start = i + 1;
         }
     if (f.size() < 5)
@@ -235,7 +235,7 @@ struct LauncherHook {
         }
         std::wstring exe, cmdLine, prefix = argv[3];
         ProcessOptions options;
-        DecodeSpec(WideToUtf8(argv[2]), exe, cmdLine, options);
+        DecodeLaunch(WideToUtf8(argv[2]), exe, cmdLine, options);
         ProcessResult r = RunProcess(exe, cmdLine, options);
         WriteWholeFile(prefix + L".out", r.out);
         WriteWholeFile(prefix + L".err", r.err);
@@ -271,13 +271,13 @@ ProcessResult RunTraced(const std::wstring &exe, const std::wstring &cmdLine,
     childOptions.env.push_back({L"WINEDEBUG", channels});
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::string selfUtf8 = WideToUtf8(self), spec = EncodeSpec(exe, cmdLine, childOptions),
+    std::string selfUtf8 = WideToUtf8(self), launch = EncodeLaunch(exe, cmdLine, childOptions),
                 prefixUtf8 = WideToUtf8(prefix);
     // The launcher itself stays quiet; only its child gets the channels.
     std::string script = "WINEDEBUG=-all exec \"${WINELOADER:-/usr/lib/wine/wine64}\" \"$1\" "
                          "--plomtest-wine-launch \"$2\" \"$3\" </dev/null >/dev/null 2>\"$4\"";
     char *argv[] = {(char *)"/bin/sh", (char *)"-c", &script[0], (char *)"sh", &selfUtf8[0],
-                    &spec[0], &prefixUtf8[0], &tracePath[0], nullptr};
+                    &launch[0], &prefixUtf8[0], &tracePath[0], nullptr};
     spawn(argv, 1);
 
     std::string status;
@@ -312,6 +312,24 @@ AppVersionOverride::AppVersionOverride(const std::wstring &exeName, const std::w
 AppVersionOverride::~AppVersionOverride()
 {
     Restore(HKEY_CURRENT_USER, key_, L"Version", hadValue_, oldValue_);
+}
+
+PreferFoundDlls::PreferFoundDlls(const std::wstring &exeName, const std::vector<std::wstring> &names)
+    : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides"), names_(names)
+{
+    for (const std::wstring &name : names_)
+    {
+        std::wstring old;
+        hadValue_.push_back(ReadString(HKEY_CURRENT_USER, key_, name.c_str(), old));
+        oldValue_.push_back(old);
+        ok_ = WriteString(HKEY_CURRENT_USER, key_, name.c_str(), L"native,builtin") && ok_;
+    }
+}
+
+PreferFoundDlls::~PreferFoundDlls()
+{
+    for (size_t i = 0; i < names_.size(); i++)
+        Restore(HKEY_CURRENT_USER, key_, names_[i].c_str(), hadValue_[i], oldValue_[i]);
 }
 
 RelayInclude::RelayInclude(const std::wstring &functions)

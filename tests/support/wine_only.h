@@ -82,6 +82,28 @@ struct MessageBoxCall {
     bool truncated = false; // wine shortens long strings in its traces ("...")
 };
 
+// Makes wine prefer a DLL file that the search order finds over its own built-in library of
+// that name, for the named modules ("msi", ...) in programs named exeName, through
+// HKCU\Software\Wine\AppDefaults\<exeName>\DllOverrides; restored on destruction. Real
+// Windows loads what the search finds by itself, so a test that plants DLLs needs this only
+// under wine. (WINEDLLOVERRIDES in a child's environment block does not reach wine's
+// loader: it reads the Unix environment.)
+class PreferFoundDlls {
+public:
+    PreferFoundDlls(const std::wstring &exeName, const std::vector<std::wstring> &names);
+    ~PreferFoundDlls();
+    PreferFoundDlls(const PreferFoundDlls &) = delete;
+    PreferFoundDlls &operator=(const PreferFoundDlls &) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring key_;
+    bool ok_ = true;
+    std::vector<std::wstring> names_;
+    std::vector<bool> hadValue_;
+    std::vector<std::wstring> oldValue_;
+};
+
 // The MessageBoxW calls in a relay trace, in order.
 std::vector<MessageBoxCall> ParseMessageBoxCalls(const std::string &trace);
 // Full Windows paths of the modules in a +loaddll trace, in load order.

@@ -100,7 +100,18 @@ int InstallMsiPackage(const char *packagePath, const char *msiParameters, const 
         return ShowError("RTStrToUtf16 failed on '%s': %Rrc", msiParameters, rc);
     }
 
-    UINT const result = MsiInstallProductW((LPCWSTR)packagePathW, (LPCWSTR)msiParametersW);
+    // The installer service cannot open a package beyond the classic path limit (wine's
+    // crashes): such a path goes in its short form, where the volume has short names.
+    LPCWSTR packageForMsi = (LPCWSTR)packagePathW;
+    WCHAR shortPath[MAX_PATH];
+    if (RTUtf16Length(packagePathW) >= MAX_PATH)
+    {
+        DWORD const length = GetShortPathNameW((LPCWSTR)packagePathW, shortPath, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            packageForMsi = shortPath;
+    }
+
+    UINT const result = MsiInstallProductW(packageForMsi, (LPCWSTR)msiParametersW);
     RTUtf16Free(packagePathW);
     RTUtf16Free(msiParametersW);
 
