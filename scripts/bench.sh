@@ -91,7 +91,7 @@ if [ ! -f "$bench_prefix/.plom-ready" ]; then
     mv "$bench_prefix.tmp" "$bench_prefix"
 fi
 export WINEPREFIX="$bench_prefix"
-/usr/lib/wine/wineserver -p10
+/usr/lib/wine/wineserver -p10 || [ $? = 2 ]
 export KELP_TMPDIR
 KELP_TMPDIR=$(winpath "$work/stub-tmp")
 

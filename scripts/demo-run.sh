@@ -11,7 +11,7 @@ if [ ! -f "$stub" ] || [ ! -f "$bundle" ]; then
     echo "demo: no stub or sample bundle in $build (run scripts/build.sh first)" >&2
     exit 1
 fi
-/usr/lib/wine/wineserver -p
+/usr/lib/wine/wineserver -p60 2>/dev/null
 echo "== PlomStub.exe --silent --version"
 "$PLOM_WINE64" "$stub" --silent --version
 echo "exit code: $?"
