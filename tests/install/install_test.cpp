@@ -80,10 +80,6 @@ class CustomFilesTest : public InstallTest {};
 // The case of the release: a silent run of a bundle carrying one package.
 TEST_F(InstallAcceptance, SilentRunInstallsThePackageAndTrustsThePublishers)
 {
-    if (plomtest::WineProcessStartsAreSlow())
-        GTEST_SKIP() << "under wine's emulated 32-bit loader here the installation dies inside wine's "
-                        "own msi code ('Got unexpected trap -1' at ip 0, after comctl32 and MSI.DLL "
-                        "were bound and MsiInstallProductW was entered); the 64-bit run covers it";
     BundleRun run;
     ASSERT_TRUE(run.Prepare(BuiltBundle(L"files"), L"files-setup.exe"));
     ProcessResult r = run.Run({ L"--silent" });

@@ -19,7 +19,21 @@ bool IsWine()
 
 bool WineProcessStartsAreSlow()
 {
-    return sizeof(void *) == 4 && IsWine();
+    if (sizeof(void *) != 4 || !IsWine())
+        return false;
+    // wine's 32-bit loader is a 32-bit Linux program: it runs emulated exactly when the
+    // host has qemu's user emulation registered for 32-bit x86 programs, and natively
+    // (fast) otherwise. The host's /proc shows through wine's Z: drive.
+    static int const emulated = [] {
+        FILE *f = _wfopen(L"Z:\\proc\\sys\\fs\\binfmt_misc\\qemu-i386", L"r");
+        if (!f)
+            return 0;
+        char line[16] = {};
+        bool const enabled = fgets(line, sizeof(line), f) && strncmp(line, "enabled", 7) == 0;
+        fclose(f);
+        return enabled ? 1 : 0;
+    }();
+    return emulated != 0;
 }
 
 bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version)

@@ -19,9 +19,9 @@ bool IsWine();
 // An empty version removes the setting. Returns false when the registry refused.
 bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version);
 
-// True for a 32-bit program under wine, whose 32-bit loader runs emulated on the project's
-// machines: every child process costs about a minute there, so tests that start many
-// children run only a representative few.
+// True for a 32-bit program under wine whose 32-bit loader runs emulated (qemu's user
+// emulation, where the host kernel cannot run 32-bit programs): every child process costs
+// about a minute there, so tests that start many children run only a representative few.
 bool WineProcessStartsAreSlow();
 
 namespace wine {
