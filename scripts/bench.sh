@@ -106,6 +106,12 @@ add_row "NSIS installer (no compression)" "$PLOM_WINE64 '$nsis_exe' /S" "rm -rf 
 if [ -n "$stub_bundle" ]; then
     add_row "PlomStub --silent (full run, .cab)" "$PLOM_WINE64 '$stub_bundle' --silent" \
         "rm -rf '$work/stub-tmp'; mkdir -p '$work/stub-tmp'"
+    # The same run without the certificate step: wine's crypt32 reads the host's whole CA
+    # bundle into its Root store the first time a process opens a system store, work that
+    # Windows does not do.
+    add_row "PlomStub --silent, no certificates" \
+        "$PLOM_WINE64 '$stub_bundle' --silent --no-silent-cert --no-install-timestamp-ca" \
+        "rm -rf '$work/stub-tmp'; mkdir -p '$work/stub-tmp'"
     add_row "PlomStub --silent --extract" \
         "$PLOM_WINE64 '$stub_bundle' --silent --extract --path '$(winpath "$work/stub-extract")'" \
         "rm -rf '$work/stub-extract'"
@@ -171,8 +177,11 @@ if [ -n "$stub_bundle" ]; then
     row 2 0 "  (to the minimal program; target <= 1.10)"
     printf '  %-38s %10s %10s  %s\n' "" "" "$(ratio "${med[2]}" "${med[1]}")" "(full run to NSIS; target < 1)"
     row 3 0 "  (to the minimal program)"
+    printf '  %-38s %10s %10s  %s\n' "" "" "$(ratio "${med[3]}" "${med[1]}")" "(to NSIS)"
+    row 4 0 "  (to the minimal program)"
 else
     missing "PlomStub --silent (full run, .cab)"
+    missing "PlomStub --silent, no certificates"
     missing "PlomStub --silent --extract"
 fi
 printf '  %-38s %10s %10s\n' "start-up" "ms" "ratio"
@@ -206,10 +215,13 @@ breakdown() {
     local map="$work/$target-$arch.map"
     (cd "$dir" && eval "$(grep -- "-o $target.exe" "$link" \
         | sed "s| -o $target.exe | -o $work/$target-$arch-map.exe |") -Wl,-Map=$map") >>"$log" 2>&1 || return 0
-    echo "    largest contributions by object file:"
+    echo "    largest contributions by object file (file sections, without .bss):"
     awk "$awk_hex"'
         /^Linker script and memory map/ { on = 1; next }
         !on { next }
+        # Output sections start in the first column; .bss takes no room in the file.
+        /^\.[^ ]+/ { bss = ($1 == ".bss"); pending = 0; next }
+        bss { next }
         /^ \.[^ ]+ +0x[0-9a-f]+ +0x[0-9a-f]+ / { add($3, $4); next }
         /^ \.[^ ]+$/ { pending = 1; next }
         pending && /^ +0x[0-9a-f]+ +0x[0-9a-f]+ / { add($2, $3); pending = 0; next }

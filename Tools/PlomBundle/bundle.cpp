@@ -361,13 +361,17 @@ bool BuildBundle(const BundleRequest &request, std::vector<uint8_t> &output, std
             return false;
         }
     }
+    // The packages' section starts on a page boundary in the file as well as in memory, so
+    // that a loader can map it straight from the file and page it in as it is read;
+    // otherwise (wine does this) the whole section is copied into memory at start-up.
+    uint64_t const rawAlignment = std::max<uint64_t>(img.fileAlignment, std::min<uint64_t>(img.sectionAlignment, 4096));
     uint64_t newRva = AlignUp(img.sizeOfHeaders, img.sectionAlignment);
-    uint64_t newRaw = AlignUp(img.sizeOfHeaders, img.fileAlignment);
+    uint64_t newRaw = AlignUp(img.sizeOfHeaders, rawAlignment);
     for (size_t i = 0; i < keptSections; i++) {
         const PeSection &s = img.sections[i];
         newRva = std::max<uint64_t>(newRva, AlignUp((uint64_t)s.virtualAddress + std::max(s.virtualSize, s.sizeOfRawData), img.sectionAlignment));
         if (s.sizeOfRawData)
-            newRaw = std::max<uint64_t>(newRaw, AlignUp((uint64_t)s.pointerToRawData + s.sizeOfRawData, img.fileAlignment));
+            newRaw = std::max<uint64_t>(newRaw, AlignUp((uint64_t)s.pointerToRawData + s.sizeOfRawData, rawAlignment));
     }
     if (newRva > 0x7fffffffu) {
         error = "stub '" + request.stubPath + "' has an implausible image size";

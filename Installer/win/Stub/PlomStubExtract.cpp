@@ -113,10 +113,9 @@ int ExtractPackage(const char *resourceName, const char *filePath, RTFILE file, 
         rc = RTFileRead(second, verifyBuffer, block, nullptr);
         if (rc < 0)
             return PrintErrorRc(rc, "#%u: RTFileRead failed on '%s' at offset %#RX32: %Rrc", packageIndex, filePath, offset, rc);
-        for (uint32_t i = 0; i < block; i++)
-            if (verifyBuffer[i] != bytes[offset + i])
-                return PrintErrorRc(ERR_MISMATCH, "#%u: File '%s' has change (mismatch in %#zx byte block at %#RX32)",
-                                    packageIndex, filePath, (size_t)block, offset);
+        if (__builtin_memcmp(verifyBuffer, bytes + offset, block) != 0)
+            return PrintErrorRc(ERR_MISMATCH, "#%u: File '%s' has change (mismatch in %#zx byte block at %#RX32)",
+                                packageIndex, filePath, (size_t)block, offset);
         offset += block;
     }
     return 0;
