@@ -265,7 +265,12 @@ void CheckPeLayout(const std::string &file, bool signedFile, const std::string &
         if (rd.VirtualAddress >= sec[i].VirtualAddress
             && rd.VirtualAddress + rd.Size <= sec[i].VirtualAddress + sec[i].Misc.VirtualSize
             && rd.Size <= sec[i].SizeOfRawData)
+        {
             resourceInSection = true;
+            // The packages are mapped from the file only when their section starts on a
+            // page there; elsewhere a loader may copy all of them at start-up.
+            EXPECT_EQ(sec[i].PointerToRawData % 4096, 0u) << what << ": resource section not page-aligned in the file";
+        }
     }
     EXPECT_EQ(sizeOfImage, expectVa) << what;
     EXPECT_TRUE(resourceInSection) << what;
