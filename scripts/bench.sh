@@ -73,7 +73,8 @@ fi
 stub_bundle=
 if [ -n "$bundler" ] && [ -f "$stub64" ]; then
     stub_bundle="$work/stub-bench.exe"
-    if [ ! -f "$stub_bundle" ] || [ "$stub_bundle" -ot "$stub64" ] || [ "$stub_bundle" -ot "$payload" ]; then
+    if [ ! -f "$stub_bundle" ] || [ "$stub_bundle" -ot "$stub64" ] || [ "$stub_bundle" -ot "$payload" ] \
+        || [ "$stub_bundle" -ot "$bundler" ]; then
         "$bundler" --stub "$stub64" --output "$stub_bundle" \
             --package "$payload" --arch any --name payload.cab >>"$log" 2>&1 || stub_bundle=
     fi
