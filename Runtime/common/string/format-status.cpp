@@ -6,61 +6,127 @@
 
 namespace {
 
-struct RTSTATUSTEXT
+struct RTSTATUSSOURCE
 {
     int32_t value;
     const char *name;
     const char *message;
 };
 
-constexpr RTSTATUSTEXT g_aStatusUnsorted[] = {
+constexpr RTSTATUSSOURCE g_aStatusSource[] = {
 #define KELP_STATUS(value, name, message) { value, #name, message },
 #include "kelp/errcodes.def"
 #undef KELP_STATUS
 };
 
-constexpr size_t kStatusCount = RT_ELEMENTS(g_aStatusUnsorted);
+constexpr size_t kStatusCount = RT_ELEMENTS(g_aStatusSource);
 
-struct RTSTATUSTABLE
+// Every name starts with its class and an underscore; the class lives in the row's two
+// top bits and the pool keeps the rest of the name.
+constexpr char g_aszStatusClass[][5] = { "ERR_", "WRN_", "INF_" };
+constexpr size_t kClassLength = 4;
+constexpr unsigned kClassShift = 14;
+constexpr uint16_t kOffsetMask = (1u << kClassShift) - 1;
+
+constexpr size_t rtErrLength(const char *s)
 {
-    RTSTATUSTEXT rows[kStatusCount];
+    size_t n = 0;
+    while (s[n])
+        n++;
+    return n;
+}
+
+constexpr int rtErrClassOf(const char *name)
+{
+    for (int c = 0; c < (int)RT_ELEMENTS(g_aszStatusClass); c++)
+    {
+        size_t i = 0;
+        while (i < kClassLength && name[i] == g_aszStatusClass[c][i])
+            i++;
+        if (i == kClassLength)
+            return c;
+    }
+    return -1;
+}
+
+constexpr size_t rtErrPoolSize()
+{
+    size_t n = 0;
+    for (const RTSTATUSSOURCE &src : g_aStatusSource)
+        n += rtErrLength(src.name) - kClassLength + 1 + rtErrLength(src.message) + 1;
+    return n;
+}
+
+constexpr size_t rtErrLongestName()
+{
+    size_t longest = 0;
+    for (const RTSTATUSSOURCE &src : g_aStatusSource)
+        longest = rtErrLength(src.name) > longest ? rtErrLength(src.name) : longest;
+    return longest;
+}
+
+constexpr size_t kPoolSize = rtErrPoolSize();
+constexpr size_t kLongestName = rtErrLongestName();
+static_assert(kPoolSize <= kOffsetMask, "the pool outgrew the rows' offsets");
+
+// One row per status: 6 bytes and no pointers (so nothing for the loader to relocate);
+// the texts are offsets into one pool of NUL-terminated strings.
+struct RTSTATUSROW
+{
+    int16_t value;
+    uint16_t name;    // class << kClassShift | pool offset of the name after its class
+    uint16_t message; // pool offset
 };
 
-// The catalogue is kept in the order its authors find readable; the lookup wants it
-// sorted by value.
-constexpr RTSTATUSTABLE rtErrSortCatalogue()
+struct RTSTATUSCATALOGUE
 {
-    RTSTATUSTABLE t{};
+    RTSTATUSROW rows[kStatusCount];
+    char pool[kPoolSize];
+    bool usable; // values unique and 16-bit, every name with a class
+};
+
+// The catalogue is kept in the order its authors find readable; the lookup wants the rows
+// sorted by value.
+constexpr RTSTATUSCATALOGUE rtErrBuildCatalogue()
+{
+    RTSTATUSCATALOGUE t{};
+    t.usable = true;
+    size_t order[kStatusCount] = {};
     for (size_t i = 0; i < kStatusCount; i++)
     {
-        RTSTATUSTEXT const row = g_aStatusUnsorted[i];
         size_t j = i;
-        while (j > 0 && t.rows[j - 1].value > row.value)
+        while (j > 0 && g_aStatusSource[order[j - 1]].value > g_aStatusSource[i].value)
         {
-            t.rows[j] = t.rows[j - 1];
+            order[j] = order[j - 1];
             j--;
         }
-        t.rows[j] = row;
+        order[j] = i;
+    }
+    size_t used = 0;
+    for (size_t i = 0; i < kStatusCount; i++)
+    {
+        const RTSTATUSSOURCE &src = g_aStatusSource[order[i]];
+        int const cls = rtErrClassOf(src.name);
+        if (src.value < -32768 || src.value > 32767 || cls < 0
+            || (i && g_aStatusSource[order[i - 1]].value == src.value))
+            t.usable = false;
+        t.rows[i].value = (int16_t)src.value;
+        t.rows[i].name = (uint16_t)((unsigned)cls << kClassShift | used);
+        for (const char *p = src.name + kClassLength; *p; p++)
+            t.pool[used++] = *p;
+        t.pool[used++] = '\0';
+        t.rows[i].message = (uint16_t)used;
+        for (const char *p = src.message; *p; p++)
+            t.pool[used++] = *p;
+        t.pool[used++] = '\0';
     }
     return t;
 }
 
-constexpr RTSTATUSTABLE g_StatusTable = rtErrSortCatalogue();
+constexpr RTSTATUSCATALOGUE g_StatusCatalogue = rtErrBuildCatalogue();
+static_assert(g_StatusCatalogue.usable, "status values must be unique and fit 16 bits, names need a class");
 
-constexpr bool rtErrCatalogueIsUsable()
-{
-    for (size_t i = 0; i < kStatusCount; i++)
-    {
-        if (g_StatusTable.rows[i].value < -32768 || g_StatusTable.rows[i].value > 32767)
-            return false;
-        if (i && g_StatusTable.rows[i - 1].value == g_StatusTable.rows[i].value)
-            return false;
-    }
-    return true;
-}
-static_assert(rtErrCatalogueIsUsable(), "status values must be unique and fit 16 bits");
-
-const RTSTATUSTEXT *rtErrFindStatus(int status)
+const RTSTATUSROW *rtErrFindStatus(int status)
 {
     if (status < -32768 || status > 32767)
         return nullptr;
@@ -69,15 +135,32 @@ const RTSTATUSTEXT *rtErrFindStatus(int status)
     while (low < high)
     {
         size_t const mid = low + (high - low) / 2;
-        int const v = g_StatusTable.rows[mid].value;
+        int const v = g_StatusCatalogue.rows[mid].value;
         if (v == status)
-            return &g_StatusTable.rows[mid];
+            return &g_StatusCatalogue.rows[mid];
         if (status < v)
             high = mid;
         else
             low = mid + 1;
     }
     return nullptr;
+}
+
+// The name goes out whole, in one call, like every other piece of text.
+size_t rtFmtStatusName(FormatOutputFn output, void *outputArg, const RTSTATUSROW *row)
+{
+    char name[kLongestName];
+    size_t n = 0;
+    for (const char *p = g_aszStatusClass[row->name >> kClassShift]; *p; p++)
+        name[n++] = *p;
+    for (const char *p = &g_StatusCatalogue.pool[row->name & kOffsetMask]; *p; p++)
+        name[n++] = *p;
+    return output(outputArg, name, n);
+}
+
+const char *rtErrStatusMessage(const RTSTATUSROW *row)
+{
+    return &g_StatusCatalogue.pool[row->message];
 }
 
 struct RTWINERRTEXT
@@ -123,13 +206,13 @@ size_t rtFmtHex32(FormatOutputFn output, void *outputArg, uint32_t value)
 
 size_t rtFmtStatus(FormatOutputFn output, void *outputArg, char letter, int status)
 {
-    const RTSTATUSTEXT *row = rtErrFindStatus(status);
+    const RTSTATUSROW *row = rtErrFindStatus(status);
     size_t total = 0;
     switch (letter)
     {
         case 'c':
             if (row)
-                return rtFmtText(output, outputArg, row->name);
+                return rtFmtStatusName(output, outputArg, row);
             return rtFmtSignedDecimal(output, outputArg, status);
         case 's':
         case 'f':
@@ -137,11 +220,11 @@ size_t rtFmtStatus(FormatOutputFn output, void *outputArg, char letter, int stat
         case 'a':
             if (!row)
                 return rtFmtStatusMessage(output, outputArg, status);
-            total += rtFmtText(output, outputArg, row->name);
+            total += rtFmtStatusName(output, outputArg, row);
             total += rtFmtText(output, outputArg, " (");
             total += rtFmtSignedDecimal(output, outputArg, status);
             total += rtFmtText(output, outputArg, ") - ");
-            total += rtFmtText(output, outputArg, row->message);
+            total += rtFmtText(output, outputArg, rtErrStatusMessage(row));
             return total;
         default:
             return 0;
@@ -190,9 +273,9 @@ size_t rtFmtWinError(FormatOutputFn output, void *outputArg, char letter, uint32
 
 size_t rtFmtStatusMessage(FormatOutputFn output, void *outputArg, int status)
 {
-    const RTSTATUSTEXT *row = rtErrFindStatus(status);
+    const RTSTATUSROW *row = rtErrFindStatus(status);
     if (row)
-        return rtFmtText(output, outputArg, row->message);
+        return rtFmtText(output, outputArg, rtErrStatusMessage(row));
     size_t total = rtFmtText(output, outputArg, "Unknown Status ");
     total += rtFmtSignedDecimal(output, outputArg, status);
     total += rtFmtText(output, outputArg, " (");
