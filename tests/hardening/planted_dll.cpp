@@ -8,14 +8,6 @@ namespace {
 
 const DWORD PathChars = 2048;
 
-DWORD Length(const wchar_t *s)
-{
-    DWORD n = 0;
-    while (s[n])
-        n++;
-    return n;
-}
-
 bool Append(wchar_t *to, DWORD &used, const wchar_t *what, DWORD count)
 {
     if (used + count + 1 > PathChars)
