@@ -13,9 +13,10 @@ cd "$root"
 /usr/lib/wine/wineserver -p60 || [ $? = 2 ]
 status=0
 ctest --preset x86_64 -j2 "$@" || status=1
-# A 32-bit test that fails is run up to twice more: the emulator sometimes stalls or crashes a
-# process for reasons of its own (docs/platform-notes.md); a real fault fails every time.
-ctest --preset i686 --repeat until-pass:3 "$@" || status=1
+# A 32-bit test that fails is run up to three times more: the emulator sometimes stalls or
+# crashes a process for reasons of its own (docs/platform-notes.md); a real fault fails
+# every time.
+ctest --preset i686 --repeat until-pass:4 "$@" || status=1
 # The portable runtime under the fuzzers, with a small budget per target.
 "$root/scripts/fuzz.sh" "${PLOM_FUZZ_RUNS:-20000}" || status=1
 exit $status
