@@ -7,10 +7,12 @@ root=$(dirname "$(dirname "$(readlink -f "$0")")")
 . "$root/scripts/wine-env.sh"
 "$root/scripts/build.sh"
 cd "$root"
-# One wine server for the whole run keeps each process start short. It stays for a minute
-# after the last wine process ends, then goes by itself; one that already runs (exit code
-# 2) serves as well, and is not stopped, since other work may be using it.
-/usr/lib/wine/wineserver -p60 || [ $? = 2 ]
+# One wine server for the whole run keeps each process start short. It stays for five
+# minutes after the last wine process ends, then goes by itself (an emulated 32-bit process
+# takes more than a minute to reach it, and a server that left in between would boot the
+# prefix's services again for every such process); one that already runs (exit code 2)
+# serves as well, and is not stopped, since other work may be using it.
+/usr/lib/wine/wineserver -p300 || [ $? = 2 ]
 status=0
 ctest --preset x86_64 -j2 "$@" || status=1
 # A 32-bit test that fails is run up to three times more: the emulator sometimes stalls or
