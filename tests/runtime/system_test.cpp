@@ -178,8 +178,9 @@ TEST(WinVersionWine, FollowsTheReportedVersion)
     if (!plomtest::IsWine())
         GTEST_SKIP() << "switching the reported Windows version needs wine";
     // Seen on a fresh CI machine: under the emulated 32-bit loader, the first probe started
-    // with a version setting never finished, in three runs out of three, while the same
-    // shard passed on other machines. The 64-bit run and a native 32-bit loader cover it.
+    // with a version setting never finished, in three runs out of three (on another
+    // emulating machine the same shard passed). The 64-bit run and a native 32-bit loader
+    // cover it.
     if (plomtest::WineProcessStartsAreSlow())
         GTEST_SKIP() << "probe runs with a version setting stall under the emulated 32-bit loader";
     static const VersionSetting settings[] = {
