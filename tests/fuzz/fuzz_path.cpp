@@ -178,7 +178,9 @@ void checkAbs(const char *base, const char *path, uint32_t flags, size_t trySize
     }
 
     // The result is clean and absolute, and maps to itself with or without a base.
-    std::vector<uint8_t> raw(RTPATH_PARSED_SIZE(300));
+    // Room for every component the result can have (a fixed count missed the "." share of
+    // long results and then expected them to map to themselves).
+    std::vector<uint8_t> raw(RTPATH_PARSED_SIZE(result.size() + 1));
     ParsedPath *p = (ParsedPath *)raw.data();
     int const src = RTPathSplitComponents(result.c_str(), p, raw.size(), style ? style : PATH_STYLE_DOS);
     // A UNC share entry is kept as it is, also when it reads "." or "..".
