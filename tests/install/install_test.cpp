@@ -246,11 +246,14 @@ TEST_P(CertificateRuleTest, StoresAfterASilentRun)
     BundleRun run;
     std::wstring const exeName = L"plom-cert-" + Utf8ToWide(c.name) + L".exe";
     ASSERT_TRUE(run.Prepare(BuiltBundle(L"cab"), exeName));
-    ASSERT_TRUE(WineSetAppVersion(exeName, c.windows));
-    std::vector<std::wstring> args = { L"--silent" };
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    ProcessResult r = run.Run(args);
-    WineSetAppVersion(exeName, L"");
+    ProcessResult r;
+    {
+        wine::AppVersionOverride version(exeName, c.windows);
+        ASSERT_TRUE(version.ok());
+        std::vector<std::wstring> args = { L"--silent" };
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        r = run.Run(args);
+    }
     ASSERT_TRUE(r.started);
     EXPECT_EQ(0u, r.exitCode) << Text(r);
 

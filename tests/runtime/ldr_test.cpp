@@ -306,7 +306,7 @@ TEST(LoaderPlanting, PlantedDllsAreNeverLoaded)
 // standard error and a breakpoint trap that ends the process when no debugger is attached.
 TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_LDR_PROBE", L"early" });
@@ -324,7 +324,7 @@ TEST(LoaderDiagnostics, LoadBeforeInitialisationStopsTheProcess)
 
 TEST(LoaderDiagnostics, CrashesAreReportedByTheRuntimeFilter)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_LDR_PROBE", L"crash" });

@@ -160,7 +160,7 @@ TEST_F(Messages, InitFailureBeforeThePathIsKnown)
 // In a program started like the installer, the program name comes from the start-up.
 TEST(MessagesInAProgram, ProgramNameFromTheStartUp)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_STREAM_PROBE", L"message" });

@@ -277,7 +277,7 @@ DWORD WINAPI writerThread(void *arg)
 // both race to create the stream's lock.
 TEST_F(Streams, ConcurrentPrintfsDoNotInterleave)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "32-bit programs with several threads crash under wine's emulated loader here "
                         "(a plain three-thread WriteFile program fails the same way); the 64-bit run covers it";
     ASSERT_TRUE(dir.ok());
@@ -396,7 +396,7 @@ TEST_F(StandardLike, AnsiConversionDropsOnlyBrokenChunks)
 // their first flush, and everything pending reaches its file at exit.
 TEST(StreamsAtExit, RedirectedStandardStreams)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "each 32-bit child costs a minute under wine here; the 64-bit run covers it";
     plomtest::ProcessOptions options;
     options.env.push_back({ L"PLOM_STREAM_PROBE", L"redirect" });

@@ -181,7 +181,7 @@ TEST(WinVersionWine, FollowsTheReportedVersion)
     // with a version setting never finished, in three runs out of three (on another
     // emulating machine the same shard passed). The 64-bit run and a native 32-bit loader
     // cover it.
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         GTEST_SKIP() << "probe runs with a version setting stall under the emulated 32-bit loader";
     static const VersionSetting settings[] = {
         { L"win10", 10, 0, RTWINOSTYPE_10, RTWINOSTYPE_NT_UNKNOWN },
@@ -193,12 +193,13 @@ TEST(WinVersionWine, FollowsTheReportedVersion)
     for (const VersionSetting &s : settings)
     {
         SCOPED_TRACE(plomtest::WideToUtf8(s.name));
-        ASSERT_TRUE(plomtest::WineSetAppVersion(L"winver_probe.exe", s.name));
         ProbeReport report;
         std::string raw;
-        bool const ran = runWinverProbe(report, raw);
-        plomtest::WineSetAppVersion(L"winver_probe.exe", L"");
-        ASSERT_TRUE(ran) << raw;
+        {
+            plomtest::wine::AppVersionOverride version(L"winver_probe.exe", s.name);
+            ASSERT_TRUE(version.ok());
+            ASSERT_TRUE(runWinverProbe(report, raw)) << raw;
+        }
 
         EXPECT_EQ(report.rc, 0);
         EXPECT_EQ(report.rawMajor, s.major);

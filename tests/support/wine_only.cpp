@@ -17,7 +17,7 @@ bool IsWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-bool WineProcessStartsAreSlow()
+bool Wine32BitLoaderIsEmulated()
 {
     if (sizeof(void *) != 4 || !IsWine())
         return false;
@@ -34,31 +34,6 @@ bool WineProcessStartsAreSlow()
         return enabled ? 1 : 0;
     }();
     return emulated != 0;
-}
-
-bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version)
-{
-    std::wstring const keyName = L"Software\\Wine\\AppDefaults\\" + exeName;
-    if (version.empty())
-    {
-        HKEY key;
-        LONG rc = RegOpenKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, KEY_SET_VALUE, &key);
-        if (rc == ERROR_FILE_NOT_FOUND)
-            return true;
-        if (rc != ERROR_SUCCESS)
-            return false;
-        rc = RegDeleteValueW(key, L"Version");
-        RegCloseKey(key);
-        return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
-    }
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG const rc = RegSetValueExW(key, L"Version", 0, REG_SZ, (const BYTE *)version.c_str(),
-                                   (DWORD)((version.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
 }
 
 namespace wine {
@@ -445,7 +420,7 @@ namespace {
 
 void WINAPI TestOutputDebugStringA(LPCSTR text)
 {
-    if (plomtest::WineProcessStartsAreSlow())
+    if (plomtest::Wine32BitLoaderIsEmulated())
         return;
     typedef void (WINAPI *PFNOUTPUTDEBUGSTRINGA)(LPCSTR);
     static PFNOUTPUTDEBUGSTRINGA const real = (PFNOUTPUTDEBUGSTRINGA)(void *)GetProcAddress(

@@ -14,15 +14,11 @@ namespace plomtest {
 // True when the process runs under wine (ntdll exports wine_get_version).
 bool IsWine();
 
-// Sets what wine reports as the Windows version ("win10", "win7", ...) to programs named
-// exeName (HKCU\Software\Wine\AppDefaults\<exeName>\Version), from their next start on.
-// An empty version removes the setting. Returns false when the registry refused.
-bool WineSetAppVersion(const std::wstring &exeName, const std::wstring &version);
-
 // True for a 32-bit program under wine whose 32-bit loader runs emulated (qemu's user
 // emulation, where the host kernel cannot run 32-bit programs): every child process costs
-// about a minute there, so tests that start many children run only a representative few.
-bool WineProcessStartsAreSlow();
+// about a minute there, and some programs fail inside the emulator, so a few tests skip
+// themselves or run only a representative few children.
+bool Wine32BitLoaderIsEmulated();
 
 namespace wine {
 
